@@ -1,0 +1,65 @@
+#include "result_report.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+#include <sstream>
+#include <stdexcept>
+
+using CorvidaUtils::CodeException;
+using CorvidaUtils::PrintResultLine;
+using CorvidaUtils::RunCatchingErrors;
+using CorvidaUtils::RunResult;
+
+namespace {
+
+std::string Print(const RunResult& result, bool printSuccess = true) {
+    std::ostringstream out;
+    PrintResultLine(out, result, printSuccess, [](std::ostream& o) { o << "usage text\n"; });
+    return out.str();
+}
+
+}  // namespace
+
+TEST(ResultReportTest, ResultLineForms) {
+    EXPECT_EQ(Print({0, ""}), "[SUCCESS]\n");
+    EXPECT_EQ(Print({0, ""}, false), "");
+    EXPECT_EQ(Print({45, "Unable to open input file"}),
+              "[ERROR] code 45 (Unsupported WAV file opened). Unable to open input file\n\n");
+    // Code 20's text starts with a blank.
+    EXPECT_EQ(Print({20, "Initialize failed"}),
+              "[ERROR] code 20 ( Some settings are not provided for embedder initialization). "
+              "Initialize failed\n\n");
+    EXPECT_EQ(Print({5, ""}),
+              "[ERROR] code 5 (Memory Allocation error - System cannot allocate memory). \n\n");
+    EXPECT_EQ(Print({99, "ResynchronizeTimecode failed"}),
+              "[ERROR] code 99 (undocumented). ResynchronizeTimecode failed\n\n");
+    EXPECT_EQ(Print({27, "x"}), "[ERROR] code 27 (undocumented). x\n\n");
+    // Errors are printed even when success would not be.
+    EXPECT_EQ(Print({43, "Too much arguments (2 expected)"}, false),
+              "[ERROR] code 43 (Error on command line). Too much arguments (2 expected)\n\n\n"
+              "usage text\n");
+}
+
+TEST(ResultReportTest, HandlersTurnExceptionsIntoCodes) {
+    RunResult result;
+    RunCatchingErrors([] {}, result);
+    EXPECT_EQ(result.code, 0);
+
+    RunCatchingErrors([] { CorvidaUtils::ExceptionSdk().CheckResult(14, "Initialize failed"); },
+                      result);
+    EXPECT_EQ(result.code, 11);
+    EXPECT_EQ(result.message, "Initialize failed");
+
+    RunCatchingErrors([] { throw std::bad_alloc(); }, result);
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.message, std::bad_alloc().what());
+
+    RunCatchingErrors([] { throw std::runtime_error("boom"); }, result);
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.message, "boom");
+
+    RunCatchingErrors([] { throw 42; }, result);
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.message, "Unsupported exception");
+}
