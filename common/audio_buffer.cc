@@ -5,7 +5,8 @@
 bool AudioBuffer::Allocate(uint64_t bytes, bool zeroFill) {
     Release();
     // malloc(0) may legally return null; ask for one byte so that an empty block is no failure.
-    void* memory = zeroFill ? std::calloc(bytes > 0 ? bytes : 1, 1) : std::malloc(bytes > 0 ? bytes : 1);
+    void* memory =
+        zeroFill ? std::calloc(bytes > 0 ? bytes : 1, 1) : std::malloc(bytes > 0 ? bytes : 1);
     if (memory == nullptr) return false;
     data = static_cast<uint8_t*>(memory);
     capacity = bytes;

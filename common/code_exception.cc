@@ -12,11 +12,11 @@ constexpr std::array<int8_t, 121> BuildLibraryTable() {
     std::array<int8_t, 121> table{};
     for (auto& entry : table) entry = kUndefinedError;
     const int8_t pairs[][2] = {
-        {0, 0},    {1, 1},    {2, 2},    {3, 3},    {4, 4},    {5, 5},    {6, 6},    {7, 7},
-        {8, 8},    {10, 9},   {11, 1},   {12, 1},   {13, 10},  {14, 11},  {20, 12},  {21, 13},
-        {22, 1},   {23, 14},  {24, 15},  {25, 16},  {26, 17},  {27, 19},  {28, 20},  {29, 46},
-        {30, 21},  {31, 24},  {49, 31},  {50, 32},  {51, 33},  {60, 47},  {61, 48},  {62, 49},
-        {64, 34},  {80, 35},  {81, 36},  {82, 37},  {100, 44}, {110, 38}, {111, 1},  {112, 22},
+        {0, 0},    {1, 1},    {2, 2},    {3, 3},    {4, 4},    {5, 5},    {6, 6},   {7, 7},
+        {8, 8},    {10, 9},   {11, 1},   {12, 1},   {13, 10},  {14, 11},  {20, 12}, {21, 13},
+        {22, 1},   {23, 14},  {24, 15},  {25, 16},  {26, 17},  {27, 19},  {28, 20}, {29, 46},
+        {30, 21},  {31, 24},  {49, 31},  {50, 32},  {51, 33},  {60, 47},  {61, 48}, {62, 49},
+        {64, 34},  {80, 35},  {81, 36},  {82, 37},  {100, 44}, {110, 38}, {111, 1}, {112, 22},
         {113, 23}, {114, 39}, {115, 40}, {116, 41}, {117, 42}, {120, 50},
     };
     for (const auto& pair : pairs) table[static_cast<size_t>(pair[0])] = pair[1];
@@ -27,9 +27,13 @@ constexpr std::array<int8_t, 121> kLibraryTable = BuildLibraryTable();
 
 }  // namespace
 
-const char* CodeException::what() const noexcept { return message.c_str(); }
+const char* CodeException::what() const noexcept {
+    return message.c_str();
+}
 
-int32_t CodeException::ConvertCode(int32_t componentCode) const { return componentCode; }
+int32_t CodeException::ConvertCode(int32_t componentCode) const {
+    return componentCode;
+}
 
 void CodeException::Check(bool condition, int32_t componentCode, const std::string& context) {
     if (!condition) Raise(componentCode, context);
@@ -55,22 +59,33 @@ int32_t ExceptionSdk::ConvertCode(int32_t componentCode) const {
 
 int32_t ExceptionWavParser::ConvertCode(int32_t componentCode) const {
     switch (componentCode) {
-        case -4: return 45;
-        case -3: return 44;
-        case -2: return 1;
-        case -1: return 2;
-        case 0: return 0;
-        default: return kUndefinedError;
+        case -4:
+            return 45;
+        case -3:
+            return 44;
+        case -2:
+            return 1;
+        case -1:
+            return 2;
+        case 0:
+            return 0;
+        default:
+            return kUndefinedError;
     }
 }
 
 int32_t ExceptionWavMuxer::ConvertCode(int32_t componentCode) const {
     switch (componentCode) {
-        case 0: return 0;
-        case 1: return 2;
-        case 2: return 1;
-        case 3: return 44;
-        default: return kUndefinedError;
+        case 0:
+            return 0;
+        case 1:
+            return 2;
+        case 2:
+            return 1;
+        case 3:
+            return 44;
+        default:
+            return kUndefinedError;
     }
 }
 

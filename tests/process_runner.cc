@@ -13,7 +13,9 @@
 
 namespace {
 
-void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+void SetNonBlocking(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
 
 void CloseFd(int& fd) {
     if (fd >= 0) close(fd);
@@ -27,8 +29,8 @@ ChildProcess::ChildProcess(const std::string& program, const ProcessOptions& opt
     // A child that exits before reading its input must not kill the test with SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
     int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
-    if ((!options_.stdinDevNull && pipe(in) != 0) ||
-        (!options_.stdoutFile && pipe(out) != 0) || pipe(err) != 0) {
+    if ((!options_.stdinDevNull && pipe(in) != 0) || (!options_.stdoutFile && pipe(out) != 0) ||
+        pipe(err) != 0) {
         throw std::runtime_error("pipe failed");
     }
     std::vector<std::string> argvStrings;
@@ -184,7 +186,9 @@ ProcessResult RunProcess(const std::string& program, const ProcessOptions& optio
     return child.Finish();
 }
 
-std::string EmbedderToolPath() { return std::string(PELLION_BIN_DIR) + "/pellion-embed"; }
+std::string EmbedderToolPath() {
+    return std::string(PELLION_BIN_DIR) + "/pellion-embed";
+}
 std::string OnlineEmbedderToolPath() {
     return std::string(PELLION_BIN_DIR) + "/pellion-embed-online";
 }

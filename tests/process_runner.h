@@ -17,12 +17,12 @@ struct StdinChunk {
 };
 
 struct ProcessOptions {
-    std::vector<std::string> args;  // without argv[0]
-    std::optional<std::string> argv0;  // defaults to the program path
+    std::vector<std::string> args;           // without argv[0]
+    std::optional<std::string> argv0;        // defaults to the program path
     std::map<std::string, std::string> env;  // set on top of the test's environment
     std::vector<std::string> unsetEnv;
-    std::vector<StdinChunk> stdinChunks;  // written in order; stdin is closed after the last
-    bool stdinDevNull = false;            // stdin is /dev/null instead of a pipe
+    std::vector<StdinChunk> stdinChunks;    // written in order; stdin is closed after the last
+    bool stdinDevNull = false;              // stdin is /dev/null instead of a pipe
     std::optional<std::string> stdoutFile;  // stdout goes to this file instead of a pipe
     std::chrono::milliseconds timeout{60000};
 };
