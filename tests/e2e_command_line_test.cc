@@ -37,6 +37,29 @@ std::string EmbedderUsage(const std::string& program) {
            "\n";
 }
 
+std::string OnlineUsage(const std::string& program) {
+    return "Usage: " + program + " inputFile outputFile\n" +
+           " With:\n"
+           " inputFile                              : .wav input filename\n"
+           " outputFile                             : .wav output filename\n"
+           " {--login=user_login}                   : Login for OnlinePellionEmbedderSDK "
+           "(mandatory)\n"
+           " {--password=user_password}             : Password for OnlinePellionEmbedderSDK "
+           "(mandatory)\n"
+           " {--metadataPath=file_path}             : Json metadata file path (mandatory)\n"
+           "Options:\n"
+           " {--record=directory_path}              : Path where record wav files are stored "
+           "(optional)\n"
+           " {--server=hostname}                    : Host name of the online service "
+           "(optional)\n"
+           " {--port=number}                        : Port of the online service (optional)\n"
+           "\n"
+           " {--affinity=affinity_mask}             : CPU affinity mask (optional)\n"
+           " {--prio=thread_policy,thread_priority} : Thread priority to use for the given "
+           "policy (optional)\n"
+           "\n";
+}
+
 std::string CommandLineErrorLine(const std::string& message) {
     return "[ERROR] code 43 (Error on command line). " + message + "\n\n\n";
 }
@@ -86,4 +109,22 @@ TEST(E2eCommandLineTest, EmbedderErrorGoesToStandardErrorWhenAudioGoesToStandard
               CommandLineErrorLine(
                   "Missing mandatory parameter --stdin-nb-channels when input is stdin") +
                   EmbedderUsage("pellion-embed"));
+}
+
+TEST(E2eCommandLineTest, OnlineHelpPrintsOnlyTheUsageText) {
+    const ProcessResult result =
+        RunTool(OnlineEmbedderToolPath(), {"in.wav", "--silent", "-h"}, "/opt/x/online-tool");
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, OnlineUsage("online-tool"));
+    EXPECT_EQ(result.err, "");
+}
+
+TEST(E2eCommandLineTest, OnlineCommandLineErrorThenUsage) {
+    const ProcessResult result =
+        RunTool(OnlineEmbedderToolPath(), {"in.wav", "stdout"}, "../bin/pellion-embed-online");
+    EXPECT_EQ(result.exitStatus, 43);
+    // Nothing goes to standard error: this tool never writes audio to standard output.
+    EXPECT_EQ(result.out,
+              CommandLineErrorLine("Invalid login") + OnlineUsage("pellion-embed-online"));
+    EXPECT_EQ(result.err, "");
 }
