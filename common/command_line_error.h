@@ -1,0 +1,11 @@
+// Raising a command-line error: a CodeException with the command-line result code, which
+// the tool's main reports together with its usage text.
+#pragma once
+
+#include <string>
+
+[[noreturn]] void raiseCommandLineError(const std::string& message);
+
+inline void checkCommandLine(bool condition, const std::string& message) {
+    if (!condition) raiseCommandLineError(message);
+}

@@ -1,0 +1,88 @@
+#include "common_settings.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "command_line_error.h"
+
+std::string programName(int32_t argc, const char* const* argv, std::string_view fallback) {
+    if (argc < 1 || argv == nullptr || argv[0] == nullptr) return std::string(fallback);
+    const std::string_view path = argv[0];
+    const size_t separator = path.find_last_of("/\\");
+    return std::string(separator == std::string_view::npos ? path : path.substr(separator + 1));
+}
+
+void readInputAndOutputFiles(ArgumentStore& store, CommonSettings& settings) {
+    checkCommandLine(store.positionalArgumentCount() >= 1, "Missing first argument (input file)");
+    settings.inputFile = store.positionalArgument(0);
+    checkCommandLine(store.positionalArgumentCount() >= 2, "Missing second argument (output file)");
+    settings.outputFile = store.positionalArgument(1);
+}
+
+void readRecordDirectory(ArgumentStore& store, CommonSettings& settings) {
+    if (store.getSingleValue("--record", settings.recordDirectory)) {
+        checkCommandLine(!settings.recordDirectory.empty(), "Invalid record directory");
+    }
+}
+
+void readAffinity(ArgumentStore& store, CommonSettings& settings) {
+    std::string value;
+    if (!store.getSingleValue("--affinity", value)) return;
+    unsigned long mask = 0;
+    checkCommandLine(convertHexadecimal(value, mask),
+                     "Invalid parameter --affinity. Must be hexadecimal value.");
+    settings.affinityMask = static_cast<uint32_t>(mask);
+}
+
+void readPriority(ArgumentStore& store, CommonSettings& settings) {
+    std::string value;
+    if (!store.getSingleValue("--prio", value)) return;
+    checkCommandLine(convertIntPair(value, settings.threadPolicy, settings.threadPriority),
+                     "Invalid thread policy/priority)");
+}
+
+void checkArgumentCount(const ArgumentStore& store) {
+    checkCommandLine(store.positionalArgumentCount() == 2, "Too much arguments (2 expected)");
+}
+
+void checkUnknownOptions(const ArgumentStore& store) {
+    if (const std::optional<std::string> name = store.firstPendingOption()) {
+        raiseCommandLineError("Unknown option " + *name);
+    }
+}
+
+bool convertDecimal(const std::string& text, long& result) {
+    char* end = nullptr;
+    result = std::strtol(text.c_str(), &end, 10);
+    return *end == '\0';
+}
+
+bool convertHexadecimal(const std::string& text, unsigned long& result) {
+    char* end = nullptr;
+    result = std::strtoul(text.c_str(), &end, 16);
+    return *end == '\0';
+}
+
+namespace {
+
+// One "%d" conversion: blanks, an optional sign and decimal digits, starting at `text`.
+// Returns where the number ends, or null when there is no number or it does not fit.
+const char* scanInt(const char* text, int32_t& value) {
+    char* end = nullptr;
+    errno = 0;
+    const long number = std::strtol(text, &end, 10);
+    if (end == text || errno == ERANGE || number < INT_MIN || number > INT_MAX) return nullptr;
+    value = static_cast<int32_t>(number);
+    return end;
+}
+
+}  // namespace
+
+bool convertIntPair(const std::string& text, int32_t& first, int32_t& second) {
+    // Like sscanf, a value is stored as soon as it has been read, even if what follows
+    // fails; the caller treats any failure as an error anyway.
+    const char* position = scanInt(text.c_str(), first);
+    if (position == nullptr || *position != ',') return false;
+    return scanInt(position + 1, second) != nullptr;
+}

@@ -1,0 +1,44 @@
+// The settings that both tools' records begin with, and the reading rules that both tools'
+// command-line readers share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "argument_store.h"
+
+struct CommonSettings {
+    std::string inputFile;
+    std::string outputFile;
+    uint32_t affinityMask = 0;
+    int32_t threadPriority = 0;
+    std::string recordDirectory;
+    int32_t threadPolicy = 0;
+};
+
+// The name that the usage texts show: argv[0] after its last "/" or "\", or `fallback`
+// when the process was started without any argument.
+std::string programName(int32_t argc, const char* const* argv, std::string_view fallback);
+
+// The first and the second positional argument; each missing one is an error.
+void readInputAndOutputFiles(ArgumentStore& store, CommonSettings& settings);
+// "--record", which must not be empty when given.
+void readRecordDirectory(ArgumentStore& store, CommonSettings& settings);
+// "--affinity", hexadecimal.
+void readAffinity(ArgumentStore& store, CommonSettings& settings);
+// "--prio=policy,priority".
+void readPriority(ArgumentStore& store, CommonSettings& settings);
+// Exactly two positional arguments.
+void checkArgumentCount(const ArgumentStore& store);
+// Rejects the first option that no reading step asked for; to be called last.
+void checkUnknownOptions(const ArgumentStore& store);
+
+// Number conversions of option values. Each reads `text` as the C library function does
+// (leading blanks, a sign, an empty text giving 0) and returns false when the conversion
+// stops before the end of the text.
+bool convertDecimal(const std::string& text, long& result);               // strtol, base 10
+bool convertHexadecimal(const std::string& text, unsigned long& result);  // strtoul, base 16
+// Two int numbers separated by a comma, as sscanf reads "%d,%d": text after the second
+// number is ignored. Unlike sscanf, a number out of the range of int is refused.
+bool convertIntPair(const std::string& text, int32_t& first, int32_t& second);
