@@ -5,8 +5,9 @@
 
 // Result codes of the writer.
 constexpr int32_t kWavMuxerSuccess = 0;
-constexpr int32_t kWavMuxerNotOpen = 1;        // null path, or Write without an open file
-constexpr int32_t kWavMuxerGenericError = 2;   // reserved, never produced
+constexpr int32_t kWavMuxerNotOpen = 1;       // null path, or Write without an open file
+constexpr int32_t kWavMuxerGenericError = 2;  // a call the writer cannot take: negative
+                                              // length, null data
 constexpr int32_t kWavMuxerIoError = 3;
 
 class IWavPcmMuxer {

@@ -8,9 +8,10 @@
 
 // Result codes of the reader.
 constexpr int32_t kWavParserSuccess = 0;
-constexpr int32_t kWavParserEndOfData = 1;       // Read only
+constexpr int32_t kWavParserEndOfData = 1;  // Read only
 constexpr int32_t kWavParserNullPath = -1;
-constexpr int32_t kWavParserGenericError = -2;   // reserved, never produced
+constexpr int32_t kWavParserGenericError = -2;  // a call the reader cannot take: null
+                                                // argument, oversized request
 constexpr int32_t kWavParserIoError = -3;
 constexpr int32_t kWavParserUnsupported = -4;
 

@@ -1,0 +1,64 @@
+// The file-backed WAV reader behind IWavPcmParser.
+#pragma once
+
+#include <cstdint>
+
+#include "stdio_file.h"
+#include "wav_pcm_format.h"
+#include "wav_pcm_parser.h"
+
+class CWavPcmParser : public IWavPcmParser {
+public:
+    CWavPcmParser() = default;
+    CWavPcmParser(const CWavPcmParser&) = delete;
+    CWavPcmParser& operator=(const CWavPcmParser&) = delete;
+    ~CWavPcmParser() override = default;
+
+    int32_t Open(const char* path, WavPcmFormat* format, bool sizeFromFile) override;
+    int32_t Close() override;
+    int32_t Read(uint8_t* buffer, int64_t* frames, uint64_t* mediaTime) override;
+
+private:
+    struct RiffHeader {
+        uint32_t id = 0;
+        uint32_t size = 0;
+        uint32_t formType = 0;
+    };
+    struct ChunkHeader {
+        uint32_t id = 0;
+        uint32_t size = 0;
+    };
+    // Header and the first 16 body bytes of the "fmt " chunk, as stored.
+    struct FormatChunk {
+        uint32_t id = 0;
+        uint32_t size = 0;
+        uint16_t formatTag = 0;
+        uint16_t channels = 0;
+        uint32_t sampleRate = 0;
+        uint32_t byteRate = 0;
+        uint16_t blockAlign = 0;
+        uint16_t bitsPerSample = 0;
+    };
+
+    // Open once the stream exists; on failure the caller drops the stream.
+    int32_t ParseHeaders(WavPcmFormat* format, bool sizeFromFile);
+    int32_t FindFormatChunk();
+    int32_t ReadFormatChunk();
+    int32_t CheckSubFormat();
+    int32_t FindDataChunk();
+    int32_t LocateData(bool sizeFromFile);
+    uint64_t DataEnd() const { return static_cast<uint64_t>(dataStart_) + dataSize_; }
+
+    StdioFile file_;
+    RiffHeader riffHeader_;
+    ChunkHeader chunkHeader_;
+    FormatChunk formatChunk_;
+    // Kept in 64 bits so that a run of huge chunks cannot wrap it into a wrong offset.
+    uint64_t skippedBytes_ = 0;
+    uint64_t mediaTime_ = 0;
+    int64_t dataStart_ = 0;
+    uint64_t dataSize_ = 0;
+    int64_t position_ = 0;
+    int64_t fileEnd_ = 0;
+    uint32_t frameSize_ = 0;
+};

@@ -1,0 +1,330 @@
+#include "wav_pcm_parser_impl.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "wav_fixture.h"
+
+namespace {
+
+ByteVector FormatChunk(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t bodySize = 16) {
+    return Chunk("fmt ", PlainFormatBody(channels, rate, bits, bodySize));
+}
+
+class WavPcmParserTest : public testing::Test {
+protected:
+    int32_t OpenBytes(const ByteVector& contents, bool sizeFromFile = false) {
+        file_.Write(contents);
+        return parser_.Open(file_.path(), &format_, sizeFromFile);
+    }
+
+    // Reads blocks of `frames` frames to the end; returns the bytes delivered for whole
+    // frames and the last result.
+    int32_t ReadAll(int64_t frames, ByteVector& delivered) {
+        const uint64_t frameBytes = format_.nbChannels * (format_.bitsPerSample / 8);
+        ByteVector buffer(frames * frameBytes);
+        for (;;) {
+            int64_t got = frames;
+            uint64_t mediaTime = 0;
+            const int32_t result = parser_.Read(buffer.data(), &got, &mediaTime);
+            if (result != kWavParserSuccess) return result;
+            delivered.insert(delivered.end(), buffer.begin(), buffer.begin() + got * frameBytes);
+        }
+    }
+
+    TempFile file_;
+    CWavPcmParser parser_;
+    WavPcmFormat format_;
+};
+
+TEST_F(WavPcmParserTest, AcceptsPlainAndExtensiblePcm) {
+    const ByteVector samples = Pattern(48);
+    struct Case {
+        std::string name;
+        ByteVector format;
+        uint64_t channels, bits;
+    };
+    const std::vector<Case> cases = {
+        {"16-byte plain", FormatChunk(2, 48000, 16, 16), 2, 16},
+        {"18-byte plain", FormatChunk(2, 48000, 16, 18), 2, 16},
+        {"extensible", Chunk("fmt ", ExtensibleFormatBody(2, 48000, 24)), 2, 24},
+        {"8-bit", FormatChunk(1, 48000, 8), 1, 8},
+        {"32-bit", FormatChunk(3, 48000, 32), 3, 32},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(OpenBytes(RiffFile({c.format, Chunk("data", samples)})), kWavParserSuccess);
+        EXPECT_EQ(format_.nbChannels, c.channels);
+        EXPECT_EQ(format_.samplingRate, 48000u);
+        EXPECT_EQ(format_.bitsPerSample, c.bits);
+        ByteVector delivered;
+        EXPECT_EQ(ReadAll(5, delivered), kWavParserEndOfData);
+        EXPECT_EQ(delivered, samples);  // 8-bit samples, unsigned, come through unchanged too
+    }
+}
+
+TEST_F(WavPcmParserTest, RejectsWhatIsNotPcmWav) {
+    const ByteVector data = Chunk("data", Pattern(8));
+    ByteVector riffx = SimpleWav(2, 48000, 16, Pattern(8));
+    riffx[3] = 'X';
+    ByteVector wavx = SimpleWav(2, 48000, 16, Pattern(8));
+    wavx[11] = 'X';
+    ByteVector otherGuid = kPcmSubFormatGuid;
+    otherGuid[0] = 0x03;
+    struct Case {
+        std::string name;
+        ByteVector contents;
+        int32_t result;
+    };
+    const std::vector<Case> cases = {
+        {"RIFF identifier", riffx, kWavParserUnsupported},
+        {"WAVE form type", wavx, kWavParserUnsupported},
+        {"20-byte plain format", RiffFile({FormatChunk(2, 48000, 16, 20), data}),
+         kWavParserUnsupported},
+        {"format tag 3", RiffFile({Chunk("fmt ", PlainFormatBody(2, 48000, 32, 16, 3)), data}),
+         kWavParserUnsupported},
+        {"tag 1 with 40 bytes", RiffFile({FormatChunk(2, 48000, 16, 40), data}),
+         kWavParserUnsupported},
+        {"extensible with 18 bytes",
+         RiffFile({Chunk("fmt ", PlainFormatBody(2, 48000, 24, 18, 0xFFFE)), data}),
+         kWavParserUnsupported},
+        {"other sub-format",
+         RiffFile({Chunk("fmt ", ExtensibleFormatBody(2, 48000, 24, otherGuid)), data}),
+         kWavParserUnsupported},
+        {"12-bit samples", RiffFile({FormatChunk(1, 48000, 12), data}), kWavParserUnsupported},
+        {"empty file", {}, kWavParserIoError},
+        {"cut in the RIFF header", ByteVector(riffx.begin(), riffx.begin() + 11),
+         kWavParserIoError},
+        {"no format chunk", RiffFile({data}), kWavParserIoError},
+        {"no data chunk", RiffFile({FormatChunk(2, 48000, 16)}), kWavParserIoError},
+        {"data before format", RiffFile({data, FormatChunk(2, 48000, 16)}), kWavParserIoError},
+        {"cut in the format chunk", RiffFile({ChunkDeclaring("fmt ", 16, ByteVector(12, 0))}),
+         kWavParserIoError},
+        {"cut before the sub-format",
+         RiffFile({ChunkDeclaring("fmt ", 40, PlainFormatBody(2, 48000, 24, 24, 0xFFFE))}),
+         kWavParserIoError},
+        {"cut in a chunk size after the format",
+         [] {
+             ByteVector f = RiffFile({FormatChunk(2, 48000, 16)});
+             PutId(f, "LIST");
+             PutU16(f, 4);
+             return f;
+         }(),
+         kWavParserIoError},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(OpenBytes(c.contents), c.result);
+        // A failed Open leaves no file behind.
+        uint8_t buffer[16];
+        int64_t frames = 1;
+        uint64_t mediaTime = 0;
+        EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserIoError);
+    }
+    EXPECT_EQ(parser_.Open("/nonexistent/dir/file.wav", &format_, false), kWavParserIoError);
+}
+
+TEST_F(WavPcmParserTest, SkipsOtherChunksWithTheirPadBytes) {
+    const ByteVector samples = Pattern(12, 50);
+    // An odd chunk and a stray data chunk before an 18-byte format chunk move it off its usual
+    // place; an odd chunk after it must be passed with its pad byte.
+    ASSERT_EQ(OpenBytes(RiffFile({Chunk("LIST", Pattern(3, 200)), Chunk("data", Pattern(6, 90)),
+                                  FormatChunk(2, 44100, 16, 18), Chunk("junk", Pattern(5, 150)),
+                                  Chunk("data", samples), Chunk("LIST", Pattern(9, 240))})),
+              kWavParserSuccess);
+    EXPECT_EQ(format_.samplingRate, 44100u);
+    ByteVector delivered;
+    // The chunk behind the data never shows, even when more is asked for than there is.
+    EXPECT_EQ(ReadAll(512, delivered), kWavParserEndOfData);
+    EXPECT_EQ(delivered, samples);
+}
+
+TEST_F(WavPcmParserTest, ExtensibleChunkIsLeftAtItsEnd) {
+    // After checking the sub-format the reader has to resume behind the whole 40-byte body.
+    const ByteVector samples = Pattern(12, 9);
+    ASSERT_EQ(OpenBytes(RiffFile({Chunk("fact", Pattern(4)),
+                                  Chunk("fmt ", ExtensibleFormatBody(1, 48000, 24)),
+                                  Chunk("data", samples)})),
+              kWavParserSuccess);
+    ByteVector delivered;
+    EXPECT_EQ(ReadAll(3, delivered), kWavParserEndOfData);
+    EXPECT_EQ(delivered, samples);
+}
+
+TEST_F(WavPcmParserTest, DataRegionLimits) {
+    const ByteVector fmt = FormatChunk(2, 48000, 16);  // 4-byte frames
+    uint8_t buffer[64];
+    int64_t frames = 0;
+    uint64_t mediaTime = 0;
+
+    {
+        SCOPED_TRACE("data size larger than the file: whole frames that remain, then end");
+        ASSERT_EQ(OpenBytes(RiffFile({fmt, ChunkDeclaring("data", 1000, Pattern(10))})),
+                  kWavParserSuccess);
+        frames = 16;
+        ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
+        EXPECT_EQ(frames, 2);
+        EXPECT_EQ(ByteVector(buffer, buffer + 10), Pattern(10));
+        EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserEndOfData);
+    }
+    {
+        SCOPED_TRACE("data size zero");
+        ASSERT_EQ(OpenBytes(RiffFile({fmt, ChunkDeclaring("data", 0, {}), Chunk("LIST", {1, 2})})),
+                  kWavParserSuccess);
+        frames = 16;
+        EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserEndOfData);
+    }
+    {
+        SCOPED_TRACE("trailing partial frame");
+        ASSERT_EQ(OpenBytes(RiffFile({fmt, ChunkDeclaring("data", 10, Pattern(10))})),
+                  kWavParserSuccess);
+        frames = 2;
+        ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
+        ASSERT_EQ(frames, 2);
+        const uint64_t afterTwo = mediaTime;
+        buffer[0] = buffer[1] = 0;
+        ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
+        EXPECT_EQ(frames, 0);
+        EXPECT_EQ(mediaTime, afterTwo);
+        EXPECT_EQ(buffer[0], Pattern(10)[8]);
+        EXPECT_EQ(buffer[1], Pattern(10)[9]);
+        frames = 2;
+        EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserEndOfData);
+    }
+    {
+        SCOPED_TRACE("size taken from the file");
+        const ByteVector contents = RiffFile({fmt, ChunkDeclaring("data", 4, Pattern(12))});
+        ASSERT_EQ(OpenBytes(contents, true), kWavParserSuccess);
+        ByteVector delivered;
+        EXPECT_EQ(ReadAll(2, delivered), kWavParserEndOfData);
+        EXPECT_EQ(delivered, Pattern(12));
+    }
+    {
+        SCOPED_TRACE("a size field of all ones runs to the end of the file");
+        ASSERT_EQ(OpenBytes(RiffFile({fmt, ChunkDeclaring("data", 0xFFFFFFFF, Pattern(20))})),
+                  kWavParserSuccess);
+        ByteVector delivered;
+        EXPECT_EQ(ReadAll(3, delivered), kWavParserEndOfData);
+        EXPECT_EQ(delivered, Pattern(20));
+    }
+}
+
+TEST_F(WavPcmParserTest, FileEndingAfterDataIdentifierWarnsAndHasNoData) {
+    ByteVector contents = RiffFile({FormatChunk(2, 48000, 16)});
+    PutId(contents, "data");
+    PutU16(contents, 7);  // half a size field
+    testing::internal::CaptureStderr();
+    const int32_t result = OpenBytes(contents);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Warning: error reading WXav chunk\n");
+    ASSERT_EQ(result, kWavParserSuccess);
+    uint8_t buffer[16];
+    int64_t frames = 4;
+    uint64_t mediaTime = 0;
+    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserEndOfData);
+}
+
+TEST_F(WavPcmParserTest, MediaTimeTruncatesEachBlockInSinglePrecision) {
+    ASSERT_EQ(OpenBytes(SimpleWav(1, 48000, 16, Pattern(512 * 2 * 4))), kWavParserSuccess);
+    ByteVector buffer(512 * 2);
+    for (uint64_t k = 1; k <= 4; ++k) {
+        int64_t frames = 512;
+        uint64_t mediaTime = 0;
+        ASSERT_EQ(parser_.Read(buffer.data(), &frames, &mediaTime), kWavParserSuccess);
+        EXPECT_EQ(mediaTime, 106666 * k);
+    }
+    // At 44100 Hz one block lasts 116099.77 ticks.
+    ASSERT_EQ(OpenBytes(SimpleWav(1, 44100, 16, Pattern(512 * 2))), kWavParserSuccess);
+    int64_t frames = 512;
+    uint64_t mediaTime = 0;
+    ASSERT_EQ(parser_.Read(buffer.data(), &frames, &mediaTime), kWavParserSuccess);
+    EXPECT_EQ(mediaTime, 116099u);
+    // 100000 frames last 20833333.3 ticks; single precision rounds the quotient to 20833334.
+    ASSERT_EQ(OpenBytes(SimpleWav(1, 48000, 8, Pattern(100000))), kWavParserSuccess);
+    ByteVector large(100000);
+    frames = 100000;
+    ASSERT_EQ(parser_.Read(large.data(), &frames, &mediaTime), kWavParserSuccess);
+    EXPECT_EQ(mediaTime, 20833334u);
+}
+
+TEST_F(WavPcmParserTest, DegenerateFormatsNeitherDivideByZeroNorLoop) {
+    uint8_t buffer[64];
+    int64_t frames = 4;
+    uint64_t mediaTime = 0;
+    // No channels: no frame can be delivered, so the data counts as ended.
+    ASSERT_EQ(OpenBytes(SimpleWav(0, 48000, 16, Pattern(16))), kWavParserSuccess);
+    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserEndOfData);
+    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserEndOfData);
+    // A rate of 0: the frames come, the media time stands still.
+    ASSERT_EQ(OpenBytes(SimpleWav(1, 0, 16, Pattern(16))), kWavParserSuccess);
+    frames = 4;
+    ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
+    EXPECT_EQ(frames, 4);
+    EXPECT_EQ(mediaTime, 0u);
+}
+
+TEST_F(WavPcmParserTest, RefusesRequestsOfTwoGigabytesOrMore) {
+    ASSERT_EQ(OpenBytes(SimpleWav(2, 48000, 16, Pattern(16))), kWavParserSuccess);
+    uint8_t buffer[16];
+    uint64_t mediaTime = 0;
+    for (const int64_t bad : {int64_t{-1}, int64_t{1} << 29, std::numeric_limits<int64_t>::max(),
+                              std::numeric_limits<int64_t>::min()}) {
+        int64_t frames = bad;
+        EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserGenericError) << bad;
+    }
+    // The largest request that fits is taken, and cut down to the data there is.
+    int64_t frames = (int64_t{1} << 29) - 1;
+    ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
+    EXPECT_EQ(frames, 4);
+    // An empty request in the middle of the data delivers nothing and is no failure.
+    ASSERT_EQ(OpenBytes(SimpleWav(2, 48000, 16, Pattern(16))), kWavParserSuccess);
+    frames = 0;
+    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
+    EXPECT_EQ(frames, 0);
+}
+
+TEST_F(WavPcmParserTest, OpenAndCloseStates) {
+    uint8_t buffer[16];
+    int64_t frames = 1;
+    uint64_t mediaTime = 0;
+    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserIoError);  // never opened
+
+    // A second Open starts afresh: the chunks skipped in the first file do not count.
+    ASSERT_EQ(OpenBytes(RiffFile({Chunk("LIST", Pattern(7)), FormatChunk(1, 48000, 8),
+                                  Chunk("data", Pattern(4))})),
+              kWavParserSuccess);
+    TempFile second(SimpleWav(1, 48000, 8, Pattern(6, 77)));
+    ASSERT_EQ(parser_.Open(second.path(), &format_, false), kWavParserSuccess);
+
+    // A null path is refused and leaves the open file readable.
+    EXPECT_EQ(parser_.Open(nullptr, &format_, false), kWavParserNullPath);
+    frames = 6;
+    ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
+    EXPECT_EQ(frames, 6);
+    EXPECT_EQ(ByteVector(buffer, buffer + 6), Pattern(6, 77));
+
+    EXPECT_EQ(parser_.Close(), kWavParserSuccess);
+    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserIoError);
+    EXPECT_EQ(parser_.Close(), kWavParserSuccess);
+}
+
+TEST(WavPcmParserFactoryTest, DestroysOnlyItsOwnReaders) {
+    IWavPcmParser* parser = CreateWavPcmParser();
+    ASSERT_NE(parser, nullptr);
+    EXPECT_EQ(DestroyWavPcmParser(parser), 0);
+    EXPECT_EQ(parser, nullptr);
+    EXPECT_EQ(DestroyWavPcmParser(parser), 0);
+
+    struct OtherParser : IWavPcmParser {
+        int32_t Open(const char*, WavPcmFormat*, bool) override { return 0; }
+        int32_t Close() override { return 0; }
+        int32_t Read(uint8_t*, int64_t*, uint64_t*) override { return 0; }
+    } other;
+    parser = &other;  // on the stack: deleting it would crash
+    EXPECT_EQ(DestroyWavPcmParser(parser), 0);
+    EXPECT_EQ(parser, nullptr);
+}
+
+}  // namespace
