@@ -1,0 +1,214 @@
+#include "embedder_listener_sample.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <new>
+
+#include "sample_conversion.h"
+
+namespace {
+
+std::ostream& Console(std::ostream* console) {
+    return console != nullptr ? *console : std::cout;
+}
+
+// One insertion per line, so that lines of the library's thread and of the driver's do not
+// interleave within a line.
+void PrintLine(std::ostream* console, const std::string& line) {
+    std::ostream& out = Console(console);
+    out << line + "\n";
+    out.flush();
+}
+
+std::string TimestampText(double seconds) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Data timestamp: %.3f\r", seconds);
+    return text;
+}
+
+void PrintTimestamp(std::ostream* console, double seconds) {
+    std::ostream& out = Console(console);
+    out << TimestampText(seconds);
+    out.flush();
+}
+
+// A buffer of malloc'ed bytes, released on scope exit.
+using PackedBuffer = std::unique_ptr<uint8_t, decltype(&std::free)>;
+
+PackedBuffer AllocatePacked(uint64_t bytes) {
+    return PackedBuffer(static_cast<uint8_t*>(std::malloc(bytes > 0 ? bytes : 1)), &std::free);
+}
+
+// The writer takes a 32-bit length; a larger block would be cut short, so it counts as a
+// failed write rather than being truncated silently.
+int32_t WriteToWav(IWavPcmMuxer* writer, const uint8_t* bytes, uint64_t length) {
+    if (length > static_cast<uint64_t>(INT32_MAX)) return kWavMuxerIoError;
+    return writer->Write(bytes, static_cast<int32_t>(length));
+}
+
+}  // namespace
+
+std::string FormatEmbedderMessage(const Corvida::EmbedderMessage& message) {
+    // A null text would put std::ostream into its failed state and silence the rest of the
+    // run's console output.
+    const std::string text = message.text != nullptr ? message.text : "(null)";
+    const std::string code = " (Code: " + std::to_string(message.code) + ")";
+    switch (message.level) {
+        case 0:
+            return "[INFO] - " + text;
+        case 1:
+            return "[WARNING] - " + text + code;
+        case 2:
+            return "[ERROR] - " + text + code;
+        default:
+            return "[UNDEFINED] - " + text + code;
+    }
+}
+
+// --- PellionEmbedderListenerSample ---
+
+PellionEmbedderListenerSample::~PellionEmbedderListenerSample() {
+    Close();
+}
+
+int32_t PellionEmbedderListenerSample::Open(const char* outputFile, int32_t samplingRate,
+                                            int32_t nbChannels, int32_t bitsPerSample) {
+    nbChannels_ = nbChannels;
+    bitsPerSample_ = bitsPerSample;
+    if (outputIsStdout) {
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
+        return kWavMuxerSuccess;
+    }
+    writer_ = CreateWavPcmMuxer();
+    if (writer_ == nullptr) return kWavMuxerGenericError;
+    return writer_->Open(outputFile, static_cast<int16_t>(nbChannels),
+                         static_cast<uint32_t>(samplingRate), static_cast<int16_t>(bitsPerSample));
+}
+
+void PellionEmbedderListenerSample::Close() {
+    if (writer_ == nullptr) return;
+    // Closing before destroying keeps the result of completing the file, which the destroy
+    // function would drop.
+    const int32_t result = writer_->Close();
+    if (result != kWavMuxerSuccess) RecordOutputFailure(result);
+    DestroyWavPcmMuxer(writer_);
+}
+
+void PellionEmbedderListenerSample::RecordOutputFailure(int32_t code) {
+    int32_t expected = kWavMuxerSuccess;
+    outputResult_.compare_exchange_strong(expected, code, std::memory_order_acq_rel);
+}
+
+void PellionEmbedderListenerSample::OnMessage(const Corvida::EmbedderMessage& message) {
+    if (message.level == 0 && silent) return;
+    PrintLine(console, FormatEmbedderMessage(message));
+}
+
+void PellionEmbedderListenerSample::OnAudioBuffer(uint8_t* data, uint64_t size,
+                                                  uint64_t* timestamp) {
+    if (timestamp != nullptr) {
+        if (!silent) PrintTimestamp(console, static_cast<double>(*timestamp) / 10000000.0);
+        delete timestamp;
+    }
+    if (data == nullptr || size == 0) return;
+
+    uint8_t* bytes = data;
+    uint64_t length = size;
+    PackedBuffer packed(nullptr, &std::free);
+    if (bitsPerSample_ == 24) {
+        const uint64_t words = size / 4;
+        packed = AllocatePacked(words * 3);
+        if (!packed) {
+            // Dropping the block silently would lose audio while the run reports success.
+            RecordOutputFailure(kWavMuxerIoError);
+            return;
+        }
+        PackSamples32To24(data, words, packed.get());
+        bytes = packed.get();
+        length = words * 3;
+    }
+
+    if (outputIsStdout) {
+        if (stdinEndianness == "be") {
+            SwapSampleBytes(bytes, length, static_cast<uint64_t>(bitsPerSample_ / 8));
+        }
+        if (std::fwrite(bytes, 1, length, stdout) != length) {
+            // Also a closed pipe: SIGPIPE is ignored, so the write fails with EPIPE.
+            RecordOutputFailure(kWavMuxerIoError);
+        }
+        return;
+    }
+    if (writer_ != nullptr) {
+        const int32_t result = WriteToWav(writer_, bytes, length);
+        if (result != kWavMuxerSuccess) RecordOutputFailure(result);
+    }
+}
+
+// --- OnlinePellionEmbedderListenerSample ---
+
+OnlinePellionEmbedderListenerSample::OnlinePellionEmbedderListenerSample()
+    : writer_(CreateWavPcmMuxer()) {}
+
+OnlinePellionEmbedderListenerSample::~OnlinePellionEmbedderListenerSample() {
+    Close();
+}
+
+int32_t OnlinePellionEmbedderListenerSample::Open(const char* outputFile, int32_t samplingRate,
+                                                  int32_t nbChannels, int32_t bitsPerSample) {
+    nbChannels_ = nbChannels;
+    bitsPerSample_ = bitsPerSample;
+    if (writer_ == nullptr) return kWavMuxerGenericError;
+    return writer_->Open(outputFile, static_cast<int16_t>(nbChannels),
+                         static_cast<uint32_t>(samplingRate), static_cast<int16_t>(bitsPerSample));
+}
+
+void OnlinePellionEmbedderListenerSample::Close() {
+    if (writer_ == nullptr) return;
+    const int32_t result = writer_->Close();
+    if (result != kWavMuxerSuccess) RecordOutputFailure(result);
+    DestroyWavPcmMuxer(writer_);
+}
+
+void OnlinePellionEmbedderListenerSample::RecordOutputFailure(int32_t code) {
+    int32_t expected = kWavMuxerSuccess;
+    outputResult_.compare_exchange_strong(expected, code, std::memory_order_acq_rel);
+}
+
+void OnlinePellionEmbedderListenerSample::OnMessage(const Corvida::EmbedderMessage& message) {
+    PrintLine(console, FormatEmbedderMessage(message));
+}
+
+void OnlinePellionEmbedderListenerSample::OnAudioBuffer(uint8_t* data, uint64_t size,
+                                                        uint64_t* timestamp) {
+    if (timestamp != nullptr) {
+        // Read as signed and rounded to single precision before printing.
+        const int64_t ticks = static_cast<int64_t>(*timestamp);
+        const float seconds = static_cast<float>(static_cast<double>(ticks) / 10000000.0);
+        PrintTimestamp(console, static_cast<double>(seconds));
+        std::free(timestamp);
+    }
+    if (writer_ == nullptr || data == nullptr || size == 0) return;
+
+    if (bitsPerSample_ != 24) {
+        const int32_t result = WriteToWav(writer_, data, size);
+        if (result != kWavMuxerSuccess) RecordOutputFailure(result);
+        return;
+    }
+    if (nbChannels_ <= 0) return;
+    // Whole frames only: a trailing partial frame is dropped.
+    const uint64_t channels = static_cast<uint64_t>(nbChannels_);
+    const uint64_t frames = (size / channels) / 4;
+    const uint64_t words = frames * channels;
+    PackedBuffer packed = AllocatePacked(words * 3);
+    if (!packed) {
+        RecordOutputFailure(kWavMuxerIoError);
+        return;
+    }
+    PackSamples32To24(data, words, packed.get());
+    const int32_t result = WriteToWav(writer_, packed.get(), words * 3);
+    if (result != kWavMuxerSuccess) RecordOutputFailure(result);
+}
