@@ -1,0 +1,42 @@
+// Set-up steps that both tools apply to a new embedder in the same way, each result checked
+// at once with its own context message.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+
+#include "argument_store.h"
+#include "code_exception.h"
+#include "common_settings.h"
+#include "pellion_audio_embedder.h"
+#include "wav_pcm_format.h"
+
+// "Pellion Embedding SDK version:" and the library's version text.
+void PrintVersionLine(std::ostream& out);
+
+// "--affinity" and "--prio", when given. The 32-bit mask reaches the library sign-extended:
+// a mask with bit 31 set arrives with bits 32 to 63 set too.
+void ApplyThreadSettings(ArgumentStore& store, const CommonSettings& settings,
+                         Corvida::IPellionAudioEmbedder& embedder,
+                         CorvidaUtils::ExceptionSdk& sdkChecker);
+
+// Sample width and channel count; the rate is given to the embedder by no call.
+void ApplyAudioFormat(const WavPcmFormat& format, Corvida::IPellionAudioEmbedder& embedder,
+                      CorvidaUtils::ExceptionSdk& sdkChecker);
+
+// "--record", when given.
+void ApplyRecordDirectory(ArgumentStore& store, const CommonSettings& settings,
+                          Corvida::IPellionAudioEmbedder& embedder,
+                          CorvidaUtils::ExceptionSdk& sdkChecker);
+
+struct ChannelList {
+    const char* const* names = nullptr;
+    const int64_t* ids = nullptr;
+    uint64_t count = 0;
+};
+
+ChannelList GetChannelList(Corvida::IPellionAudioEmbedder& embedder,
+                           CorvidaUtils::ExceptionSdk& sdkChecker);
+
+// A heading, then one line per channel: a tab, the name, " - ", the id.
+void PrintChannelList(std::ostream& out, const ChannelList& channels);
