@@ -1,0 +1,125 @@
+#include "e2e_support.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+WorkDir::WorkDir() {
+    std::string pattern = testing::TempDir() + "pellion_e2e_XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+}
+
+WorkDir::~WorkDir() {
+    std::error_code ignored;
+    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+ByteVector ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return ByteVector(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteWholeFile(const std::string& path, const ByteVector& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+void WriteWholeFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::vector<std::string> ReadTraceLines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> TraceLinesOf(const std::vector<std::string>& lines,
+                                      const std::string& operation) {
+    std::vector<std::string> found;
+    for (const std::string& line : lines) {
+        if (line == operation || line.rfind(operation + " ", 0) == 0) found.push_back(line);
+    }
+    return found;
+}
+
+bool TraceHas(const std::vector<std::string>& lines, const std::string& operation) {
+    return !TraceLinesOf(lines, operation).empty();
+}
+
+namespace {
+
+uint16_t LoadU16At(const ByteVector& bytes, size_t offset) {
+    return static_cast<uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
+}
+
+bool HasId(const ByteVector& bytes, size_t offset, const char* id) {
+    return bytes.size() >= offset + 4 && std::equal(id, id + 4, bytes.begin() + offset);
+}
+
+}  // namespace
+
+WrittenWav ReadWrittenWav(const std::string& path) {
+    WrittenWav wav;
+    const ByteVector bytes = ReadWholeFile(path);
+    if (bytes.size() < 44 || !HasId(bytes, 0, "RIFF") || !HasId(bytes, 8, "WAVE") ||
+        !HasId(bytes, 12, "fmt ")) {
+        wav.problem = "no WAV header (" + std::to_string(bytes.size()) + " bytes)";
+        return wav;
+    }
+    const uint32_t formatSize = LoadU32At(bytes, 16);
+    const size_t header = formatSize == 40 ? 68 : 44;
+    if ((formatSize != 16 && formatSize != 40) || bytes.size() < header ||
+        !HasId(bytes, header - 8, "data")) {
+        wav.problem = "unexpected header layout";
+        return wav;
+    }
+    wav.valid = true;
+    wav.channels = LoadU16At(bytes, 22);
+    wav.rate = LoadU32At(bytes, 24);
+    wav.bits = LoadU16At(bytes, 34);
+    wav.samples.assign(bytes.begin() + static_cast<std::ptrdiff_t>(header), bytes.end());
+    const uint32_t riffSize = LoadU32At(bytes, 4);
+    const uint32_t dataSize = LoadU32At(bytes, header - 4);
+    std::ostringstream problem;
+    if (dataSize != wav.samples.size()) {
+        problem << "data size " << dataSize << " but " << wav.samples.size() << " bytes follow; ";
+    }
+    if (riffSize != bytes.size() - 8) {
+        problem << "RIFF size " << riffSize << " for a file of " << bytes.size() << " bytes";
+    }
+    wav.problem = problem.str();
+    wav.complete = wav.problem.empty();
+    return wav;
+}
+
+ByteVector WithoutMark(const ByteVector& samples, int bits) {
+    ByteVector cleared = samples;
+    const size_t width = static_cast<size_t>(bits / 8);
+    for (size_t i = 0; i + width <= cleared.size(); i += width) cleared[i] &= 0xFE;
+    return cleared;
+}
+
+ByteVector TestSamples(size_t frames, int channels, int bits, uint8_t seed) {
+    return Pattern(frames * static_cast<size_t>(channels) * static_cast<size_t>(bits / 8), seed);
+}
+
+std::map<std::string, std::string> StandinEnv(const std::string& tracePath,
+                                              const std::string& faults) {
+    std::map<std::string, std::string> env;
+    env["PELLION_STANDIN_TRACE"] = tracePath;
+    env["PELLION_STANDIN_FAULTS"] = faults;
+    return env;
+}

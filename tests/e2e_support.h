@@ -1,0 +1,59 @@
+// Helpers of the end-to-end tests: a scratch directory, the stand-in's hooks, and checks of
+// the WAV files the programs write.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "process_runner.h"
+#include "wav_fixture.h"
+
+// A directory of its own per test, removed with everything in it.
+class WorkDir {
+public:
+    WorkDir();
+    WorkDir(const WorkDir&) = delete;
+    WorkDir& operator=(const WorkDir&) = delete;
+    ~WorkDir();
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    const std::string& dir() const { return dir_; }
+
+private:
+    std::string dir_;
+};
+
+ByteVector ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const ByteVector& bytes);
+void WriteWholeFile(const std::string& path, const std::string& text);
+
+// The lines of a stand-in trace file; empty when there is none.
+std::vector<std::string> ReadTraceLines(const std::string& path);
+// The trace lines whose operation name is `operation`.
+std::vector<std::string> TraceLinesOf(const std::vector<std::string>& lines,
+                                      const std::string& operation);
+bool TraceHas(const std::vector<std::string>& lines, const std::string& operation);
+
+// A WAV file as the programs write it: a plain (44-byte) or extensible (68-byte) header.
+struct WrittenWav {
+    bool valid = false;     // a header of one of the two forms was found
+    bool complete = false;  // its RIFF and data sizes match the bytes that follow
+    std::string problem;    // why not, for failure messages
+    uint16_t channels = 0;
+    uint32_t rate = 0;
+    uint16_t bits = 0;
+    ByteVector samples;
+};
+WrittenWav ReadWrittenWav(const std::string& path);
+
+// Samples of `bits` (16, 24 or 32) little-endian, with the least significant bit of every
+// sample cleared: the stand-in sets that bit as its mark, every other bit must pass.
+ByteVector WithoutMark(const ByteVector& samples, int bits);
+
+// Signed little-endian samples that differ from one another in every byte.
+ByteVector TestSamples(size_t frames, int channels, int bits, uint8_t seed = 7);
+
+// The environment that points the stand-in at a trace file and fault rules.
+std::map<std::string, std::string> StandinEnv(const std::string& tracePath,
+                                              const std::string& faults = "");
