@@ -29,7 +29,8 @@ ChildProcess::ChildProcess(const std::string& program, const ProcessOptions& opt
     // A child that exits before reading its input must not kill the test with SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
     int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
-    if ((!options_.stdinDevNull && pipe(in) != 0) || (!options_.stdoutFile && pipe(out) != 0) ||
+    const bool stdinFromFile = options_.stdinDevNull || options_.stdinFile.has_value();
+    if ((!stdinFromFile && pipe(in) != 0) || (!options_.stdoutFile && pipe(out) != 0) ||
         pipe(err) != 0) {
         throw std::runtime_error("pipe failed");
     }
@@ -43,9 +44,10 @@ ChildProcess::ChildProcess(const std::string& program, const ProcessOptions& opt
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
-        if (options_.stdinDevNull) {
-            int devNull = open("/dev/null", O_RDONLY);
-            dup2(devNull, 0);
+        if (stdinFromFile) {
+            const int file = open(options_.stdinFile.value_or("/dev/null").c_str(), O_RDONLY);
+            if (file < 0) _exit(126);
+            dup2(file, 0);
         } else {
             dup2(in[0], 0);
         }
@@ -64,7 +66,7 @@ ChildProcess::ChildProcess(const std::string& program, const ProcessOptions& opt
         execv(program.c_str(), argv.data());
         _exit(127);
     }
-    if (!options_.stdinDevNull) {
+    if (!stdinFromFile) {
         close(in[0]);
         stdinFd_ = in[1];
         SetNonBlocking(stdinFd_);

@@ -23,6 +23,7 @@ struct ProcessOptions {
     std::vector<std::string> unsetEnv;
     std::vector<StdinChunk> stdinChunks;    // written in order; stdin is closed after the last
     bool stdinDevNull = false;              // stdin is /dev/null instead of a pipe
+    std::optional<std::string> stdinFile;   // stdin is this file (or directory) instead
     std::optional<std::string> stdoutFile;  // stdout goes to this file instead of a pipe
     std::chrono::milliseconds timeout{60000};
 };

@@ -1,0 +1,583 @@
+// Every check of both programs driven to failure end to end, one row per check: the library
+// operations through the stand-in's fault rules, the reader, the writer, the rate check and
+// the metadata file through the files the programs are given. Each row asserts the exact
+// error line, the exit status (the general code, so library codes are translated through the
+// library table), whether the job was finalised (exactly when Initialize had succeeded),
+// that a created embedder was destroyed, and that an output WAV file, once created, is
+// complete.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+
+enum class Tool { kEmbed, kOnline };
+
+enum class Input {
+    kWav,            // 48000 Hz, 16-bit stereo, four blocks
+    kTruncatedData,  // the data chunk declares far more bytes than the file holds
+    kUnsupported,    // a float format
+    kMissing,
+    kRate44100,
+    kRawStdin,  // pellion-embed only: the same samples as raw PCM on standard input
+};
+
+enum class Output {
+    kWav,
+    kInMissingDirectory,
+    kSameAsInput,
+    kRawStdout,  // pellion-embed only
+};
+
+enum class Metadata { kJson, kMissing, kNotJson, kDirectory };
+
+// How far a run got before the failure.
+enum class Reached {
+    kCommandLine,  // nothing created
+    kInput,        // input opened, no output
+    kOutput,       // output created, no embedder
+    kEmbedder,     // embedder created and destroyed, no Initialize
+    kInitialize,   // Initialize succeeded, so the job is finalised
+};
+
+struct FaultRow {
+    const char* name;
+    Tool tool;
+    std::string faults;
+    int code;  // 0: the run succeeds
+    std::string text;
+    std::string context;
+    Reached reached;
+    std::vector<std::string> extraArgs = {};
+    Input input = Input::kWav;
+    Output output = Output::kWav;
+    Metadata metadata = Metadata::kJson;
+};
+
+void PrintTo(const FaultRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+constexpr size_t kFrames = 1600;  // three whole blocks of 512 frames and a short one
+constexpr int kChannels = 2;
+constexpr int kBits = 16;
+
+ByteVector InputSamples() {
+    return TestSamples(kFrames, kChannels, kBits);
+}
+
+ByteVector InputFileBytes(Input input) {
+    switch (input) {
+        case Input::kTruncatedData: {
+            std::vector<ByteVector> chunks = {Chunk("fmt ", PlainFormatBody(2, 48000, 16)),
+                                              ChunkDeclaring("data", 1000000, InputSamples())};
+            return RiffFile(chunks);
+        }
+        case Input::kUnsupported:
+            return RiffFile({Chunk("fmt ", PlainFormatBody(2, 48000, 32, 16, 3)),
+                             Chunk("data", InputSamples())});
+        case Input::kRate44100:
+            return SimpleWav(kChannels, 44100, kBits, InputSamples());
+        default:
+            return SimpleWav(kChannels, 48000, kBits, InputSamples());
+    }
+}
+
+class FaultMatrixTest : public testing::TestWithParam<FaultRow> {};
+
+TEST_P(FaultMatrixTest, EndsWithItsErrorLineAndStatus) {
+    const FaultRow& row = GetParam();
+    WorkDir work;
+    const std::string trace = work.path("trace.txt");
+    const std::string inputPath = work.path("in.wav");
+    const bool rawIn = row.input == Input::kRawStdin;
+    const bool rawOut = row.output == Output::kRawStdout;
+    if (row.input != Input::kMissing && !rawIn) {
+        WriteWholeFile(inputPath, InputFileBytes(row.input));
+    }
+    std::string outputPath = work.path("out.wav");
+    if (row.output == Output::kInMissingDirectory) outputPath = work.path("missing/out.wav");
+    if (row.output == Output::kSameAsInput) outputPath = work.dir() + "/./in.wav";
+
+    ProcessOptions options;
+    options.args = {rawIn ? "stdin" : inputPath, rawOut ? "stdout" : outputPath};
+    if (rawIn) {
+        options.args.insert(options.args.end(),
+                            {"--stdin-sampling-rate=48000", "--stdin-nb-channels=2",
+                             "--stdin-bits-per-sample=16", "--stdin-endianness=le"});
+        const ByteVector samples = InputSamples();
+        options.stdinChunks = {
+            {std::chrono::milliseconds(0), std::string(samples.begin(), samples.end())}};
+    } else {
+        options.stdinDevNull = true;
+    }
+    if (row.tool == Tool::kOnline) {
+        const std::string metadataPath = work.path("job.json");
+        if (row.metadata == Metadata::kJson) WriteWholeFile(metadataPath, "{\"title\":\"x\"}\n");
+        if (row.metadata == Metadata::kNotJson) WriteWholeFile(metadataPath, "title = x\n");
+        if (row.metadata == Metadata::kDirectory) std::filesystem::create_directory(metadataPath);
+        options.args.insert(options.args.end(),
+                            {"--login=me", "--password=secret", "--metadataPath=" + metadataPath});
+    }
+    for (const std::string& arg : row.extraArgs) {
+        options.args.push_back(arg == "--record=DIR" ? "--record=" + work.dir() : arg);
+    }
+    options.env = StandinEnv(trace, row.faults);
+    options.timeout = std::chrono::milliseconds(30000);
+
+    const bool online = row.tool == Tool::kOnline;
+    const ProcessResult result =
+        RunProcess(online ? OnlineEmbedderToolPath() : EmbedderToolPath(), options);
+
+    ASSERT_FALSE(result.timedOut);
+    ASSERT_EQ(result.signal, 0) << result.err;
+    EXPECT_EQ(result.exitStatus, row.code) << result.out << result.err;
+    // With raw audio on standard output every console line goes to standard error.
+    const std::string& console = rawOut ? result.err : result.out;
+    if (row.code == 0) {
+        EXPECT_NE(console.find("[SUCCESS]\n"), std::string::npos) << console;
+        EXPECT_EQ(console.find("[ERROR]"), std::string::npos) << console;
+    } else {
+        const std::string line = "[ERROR] code " + std::to_string(row.code) + " (" + row.text +
+                                 "). " + row.context + "\n\n";
+        const size_t at = console.find(line);
+        EXPECT_NE(at, std::string::npos) << "wanted: " << line << "got:\n" << console;
+        // The one result line of the run, and nothing printed after it but the usage text.
+        EXPECT_EQ(console.find("[ERROR]"), console.rfind("[ERROR]")) << console;
+        if (row.code != 43 && at != std::string::npos) {
+            EXPECT_EQ(console.substr(at), line) << console;
+        }
+    }
+
+    const std::vector<std::string> lines = ReadTraceLines(trace);
+    const bool finalized = TraceHas(lines, online ? "FinalizeWithReport" : "Finalize");
+    EXPECT_EQ(finalized, row.reached == Reached::kInitialize) << testing::PrintToString(lines);
+    const size_t destroyed = TraceLinesOf(lines, "DestroyPellionAudioEmbedder").size();
+    EXPECT_EQ(destroyed, row.reached >= Reached::kEmbedder ? 1u : 0u)
+        << testing::PrintToString(lines);
+
+    if (rawOut) return;
+    if (row.output == Output::kSameAsInput) {
+        EXPECT_EQ(ReadWholeFile(inputPath), InputFileBytes(row.input)) << "the input was touched";
+        return;
+    }
+    if (row.reached >= Reached::kOutput) {
+        const WrittenWav written = ReadWrittenWav(outputPath);
+        EXPECT_TRUE(written.valid && written.complete) << written.problem;
+    } else {
+        EXPECT_FALSE(std::filesystem::exists(outputPath)) << "output created before its time";
+    }
+}
+
+const char kIo[] = "An I/O error occurred";
+const char kUndefined[] = "An undefined error occurred";
+const char kAlreadyInitialized[] = "Embedder has already been initialized";
+const char kOnlineNotSupported[] =
+    "Call to set embedder parameter that is not supported for online implementation";
+const char kWatermarkDuration[] = "Watermark duration is invalid";
+const char kUnknownChannel[] = "The channel name provided is not one of the embedder's channels";
+const char kNotFinalized[] = "Error finalizing embedder.";
+
+// Library codes and the general codes they translate to, varied from row to row so that a
+// wrong translation shows: 14 -> 11, 23 -> 14, 121 -> 51, 5 -> 5, 7 -> 7, 8 -> 8, 26 -> 17,
+// 80 -> 35, 100 -> 44, 115 -> 40, 117 -> 42, 120 -> 50, 9 -> 51, -3 -> 51, 64 -> 34.
+const FaultRow kEmbedRows[] = {
+    {"CommandLine",
+     Tool::kEmbed,
+     "",
+     43,
+     "Error on command line",
+     "Unknown option --bogus",
+     Reached::kCommandLine,
+     {"--bogus"}},
+    {"ReaderMissingFile",
+     Tool::kEmbed,
+     "",
+     44,
+     kIo,
+     "Unable to open input file",
+     Reached::kInput,
+     {},
+     Input::kMissing},
+    {"ReaderUnsupportedFile",
+     Tool::kEmbed,
+     "",
+     45,
+     "Unsupported WAV file opened",
+     "Unable to open input file",
+     Reached::kInput,
+     {},
+     Input::kUnsupported},
+    {"RateNot48000",
+     Tool::kEmbed,
+     "",
+     18,
+     "The audio sample rate shall be only 48000Hz",
+     "Only 48000Hz WAV files can be used",
+     Reached::kInput,
+     {},
+     Input::kRate44100},
+    {"OutputInMissingDirectory",
+     Tool::kEmbed,
+     "",
+     44,
+     kIo,
+     "Unable to initialize embedder listener",
+     Reached::kInput,
+     {},
+     Input::kWav,
+     Output::kInMissingDirectory},
+    {"OutputIsInput",
+     Tool::kEmbed,
+     "",
+     44,
+     kIo,
+     "Output file is the input file",
+     Reached::kInput,
+     {},
+     Input::kWav,
+     Output::kSameAsInput},
+    {"Create", Tool::kEmbed, "CreatePellionAudioEmbedder=14", 11, kOnlineNotSupported,
+     "Create Pellion AudioEmbedder failed", Reached::kOutput},
+    {"Affinity",
+     Tool::kEmbed,
+     "SetThreadCPUAffinity=7",
+     7,
+     "Thread policy is invalid",
+     "Set Thread CPU Affinity failed",
+     Reached::kEmbedder,
+     {"--affinity=1"}},
+    {"Priority",
+     Tool::kEmbed,
+     "SetThreadPriority=8",
+     8,
+     "Thread priority is invalid",
+     "Set Thread Priority failed",
+     Reached::kEmbedder,
+     {"--prio=0,0"}},
+    {"GetParameters", Tool::kEmbed, "GetEmbedderParameters=121", 51, kUndefined,
+     "Get Embedder Parameters failed", Reached::kEmbedder},
+    {"BitsPerSample", Tool::kEmbed, "SetBitsPerSample=23", 14, kAlreadyInitialized,
+     "Set Bits Per Sample failed", Reached::kEmbedder},
+    {"Channels", Tool::kEmbed, "SetChannels=26", 17,
+     "Number of audio channels provided is invalid - This shall be greater than 0",
+     "SetChannels failed", Reached::kEmbedder},
+    {"ChannelList", Tool::kEmbed, "GetChannelNameList=5", 5,
+     "Memory Allocation error - System cannot allocate memory", "GetChannelNameList failed",
+     Reached::kEmbedder},
+    {"ChannelListEmpty", Tool::kEmbed, "channels=", 35, kUnknownChannel,
+     "The embedder offers no channel to select", Reached::kEmbedder},
+    {"SelectFirstChannel", Tool::kEmbed, "SetChannelName=9", 51, kUndefined,
+     "SetChannelName failed", Reached::kEmbedder},
+    {"SetChannelName",
+     Tool::kEmbed,
+     "SetChannelName=-3",
+     51,
+     kUndefined,
+     "SetChannelName failed",
+     Reached::kEmbedder,
+     {"--channelName=STANDIN-B"}},
+    {"UnknownChannelName",
+     Tool::kEmbed,
+     "",
+     35,
+     kUnknownChannel,
+     "SetChannelName failed",
+     Reached::kEmbedder,
+     {"--channelName=NO-SUCH-CHANNEL"}},
+    {"EnableRecord",
+     Tool::kEmbed,
+     "EnableRecord=100",
+     44,
+     kIo,
+     "EnableRecord failed",
+     Reached::kEmbedder,
+     {"--record=DIR"}},
+    {"Initialize", Tool::kEmbed, "Initialize=115", 40, "Maximum 7 metadata can be added",
+     "Initialize failed", Reached::kEmbedder},
+    {"AddAudioBufferFirstBlock", Tool::kEmbed, "AddAudioBuffer=23", 14, kAlreadyInitialized,
+     "Add Audio Buffer failed", Reached::kInitialize},
+    {"AddAudioBufferLaterBlock", Tool::kEmbed, "AddAudioBuffer@3=64", 34,
+     "Timecode looped while embedding", "Add Audio Buffer failed", Reached::kInitialize},
+    // Passed on unconverted: 23 would become 14 through the library table, 60 has no text.
+    {"Resynchronize", Tool::kEmbed, "ResynchronizeTimecode=23", 23, kWatermarkDuration,
+     "ResynchronizeTimecode failed", Reached::kInitialize},
+    {"ResynchronizeUndocumented", Tool::kEmbed, "ResynchronizeTimecode=60", 60, "undocumented",
+     "ResynchronizeTimecode failed", Reached::kInitialize},
+    {"ResynchronizeNotAllowedIsNoFailure", Tool::kEmbed, "ResynchronizeTimecode=81", 0, "", "",
+     Reached::kInitialize},
+    {"TruncatedDataIsNoFailure",
+     Tool::kEmbed,
+     "",
+     0,
+     "",
+     "",
+     Reached::kInitialize,
+     {},
+     Input::kTruncatedData},
+    {"Finalize", Tool::kEmbed, "Finalize=120", 50,
+     "Report generation failed. Check record output path", kNotFinalized, Reached::kInitialize},
+    // Finalising fails too: its code takes the place of the block's.
+    {"AddAudioBufferThenFinalize", Tool::kEmbed, "AddAudioBuffer@2=23;Finalize=117", 42,
+     "Metadata (json) string parsing error", kNotFinalized, Reached::kInitialize},
+    // The same checks with raw streams: the error line goes to standard error.
+    {"RawAddAudioBufferLaterBlock",
+     Tool::kEmbed,
+     "AddAudioBuffer@2=14",
+     11,
+     kOnlineNotSupported,
+     "Add Audio Buffer failed",
+     Reached::kInitialize,
+     {},
+     Input::kRawStdin,
+     Output::kRawStdout},
+    {"RawFinalize",
+     Tool::kEmbed,
+     "Finalize=100",
+     44,
+     kIo,
+     kNotFinalized,
+     Reached::kInitialize,
+     {},
+     Input::kRawStdin,
+     Output::kRawStdout},
+};
+
+const FaultRow kOnlineRows[] = {
+    {"CommandLine",
+     Tool::kOnline,
+     "",
+     43,
+     "Error on command line",
+     "Unknown option --bogus",
+     Reached::kCommandLine,
+     {"--bogus"}},
+    {"ReaderMissingFile",
+     Tool::kOnline,
+     "",
+     44,
+     kIo,
+     "Unable to open input file",
+     Reached::kInput,
+     {},
+     Input::kMissing},
+    {"ReaderUnsupportedFile",
+     Tool::kOnline,
+     "",
+     45,
+     "Unsupported WAV file opened",
+     "Unable to open input file",
+     Reached::kInput,
+     {},
+     Input::kUnsupported},
+    {"RateNot48000",
+     Tool::kOnline,
+     "",
+     18,
+     "The audio sample rate shall be only 48000Hz",
+     "Only 48000Hz WAV files can be used",
+     Reached::kInput,
+     {},
+     Input::kRate44100},
+    {"OutputInMissingDirectory",
+     Tool::kOnline,
+     "",
+     44,
+     kIo,
+     "Unable to initialize embedder listener",
+     Reached::kInput,
+     {},
+     Input::kWav,
+     Output::kInMissingDirectory},
+    {"OutputIsInput",
+     Tool::kOnline,
+     "",
+     44,
+     kIo,
+     "Output file is the input file",
+     Reached::kInput,
+     {},
+     Input::kWav,
+     Output::kSameAsInput},
+    {"Create", Tool::kOnline, "CreateOnlinePellionAudioEmbedder=23", 14, kAlreadyInitialized,
+     "Create Pellion AudioEmbedder failed", Reached::kOutput},
+    {"MetadataMissing",
+     Tool::kOnline,
+     "",
+     44,
+     kIo,
+     "Unable to open metadata file",
+     Reached::kEmbedder,
+     {},
+     Input::kWav,
+     Output::kWav,
+     Metadata::kMissing},
+    {"MetadataUnreadable",
+     Tool::kOnline,
+     "",
+     44,
+     kIo,
+     "Unable to read metadata file",
+     Reached::kEmbedder,
+     {},
+     Input::kWav,
+     Output::kWav,
+     Metadata::kDirectory},
+    {"MetadataNotJson",
+     Tool::kOnline,
+     "",
+     42,
+     "Metadata (json) string parsing error",
+     "AddMetadata failed",
+     Reached::kEmbedder,
+     {},
+     Input::kWav,
+     Output::kWav,
+     Metadata::kNotJson},
+    {"AddMetadata", Tool::kOnline, "AddMetadata=14", 11, kOnlineNotSupported, "AddMetadata failed",
+     Reached::kEmbedder},
+    {"Affinity",
+     Tool::kOnline,
+     "SetThreadCPUAffinity=8",
+     8,
+     "Thread priority is invalid",
+     "Set Thread CPU Affinity failed",
+     Reached::kEmbedder,
+     {"--affinity=1"}},
+    {"Priority",
+     Tool::kOnline,
+     "SetThreadPriority=7",
+     7,
+     "Thread policy is invalid",
+     "Set Thread Priority failed",
+     Reached::kEmbedder,
+     {"--prio=0,0"}},
+    {"GetParameters", Tool::kOnline, "GetEmbedderParameters=9", 51, kUndefined,
+     "Get Embedder Parameters failed", Reached::kEmbedder},
+    {"BitsPerSample", Tool::kOnline, "SetBitsPerSample=14", 11, kOnlineNotSupported,
+     "Set Bits Per Sample failed", Reached::kEmbedder},
+    {"Channels", Tool::kOnline, "SetChannels=121", 51, kUndefined, "SetChannels failed",
+     Reached::kEmbedder},
+    {"ChannelList", Tool::kOnline, "GetChannelNameList=26", 17,
+     "Number of audio channels provided is invalid - This shall be greater than 0",
+     "GetChannelNameList failed", Reached::kEmbedder},
+    {"EnableRecord",
+     Tool::kOnline,
+     "EnableRecord=5",
+     5,
+     "Memory Allocation error - System cannot allocate memory",
+     "EnableRecord failed",
+     Reached::kEmbedder,
+     {"--record=DIR"}},
+    {"Initialize", Tool::kOnline, "Initialize=116", 41,
+     "Metadata(json) string is mandatory for online SDK", "Initialize failed", Reached::kEmbedder},
+    {"AddAudioBufferFirstBlock", Tool::kOnline, "AddAudioBuffer=14", 11, kOnlineNotSupported,
+     "AddAudioBuffer failed", Reached::kInitialize},
+    {"AddAudioBufferLaterBlock", Tool::kOnline, "AddAudioBuffer@3=100", 44, kIo,
+     "AddAudioBuffer failed", Reached::kInitialize},
+    {"Resynchronize", Tool::kOnline, "ResynchronizeTimecode=14", 14, kAlreadyInitialized,
+     "ResynchronizeTimecode failed", Reached::kInitialize},
+    {"TruncatedDataIsNoFailure",
+     Tool::kOnline,
+     "",
+     0,
+     "",
+     "",
+     Reached::kInitialize,
+     {},
+     Input::kTruncatedData},
+    {"FinalizeWithoutReport", Tool::kOnline, "FinalizeWithReport=23", 14, kAlreadyInitialized,
+     kNotFinalized, Reached::kInitialize},
+    {"FinalizeEmptyReport", Tool::kOnline, "FinalizeWithReport=121;report=", 51, kUndefined,
+     kNotFinalized, Reached::kInitialize},
+    {"FinalizeReportSent", Tool::kOnline, "FinalizeWithReport=23;report={\"job\":1}", 0, "", "",
+     Reached::kInitialize},
+    {"SendJobReport", Tool::kOnline, "FinalizeWithReport=23;report={\"job\":1};SendJobReport=120",
+     50, "Report generation failed. Check record output path", kNotFinalized, Reached::kInitialize},
+    // A report that saves the job does not excuse the block that failed before.
+    {"AddAudioBufferThenReportSent", Tool::kOnline,
+     "AddAudioBuffer@2=26;FinalizeWithReport=23;report={\"job\":1}", 17,
+     "Number of audio channels provided is invalid - This shall be greater than 0",
+     "AddAudioBuffer failed", Reached::kInitialize},
+};
+
+std::string RowName(const testing::TestParamInfo<FaultRow>& info) {
+    return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Embed, FaultMatrixTest, testing::ValuesIn(kEmbedRows), RowName);
+INSTANTIATE_TEST_SUITE_P(Online, FaultMatrixTest, testing::ValuesIn(kOnlineRows), RowName);
+
+// The reader failing in the middle of the data: the input file shrinks while it is being
+// read, so the next read finds neither samples nor the end it expected.
+TEST(FaultMatrixReadTest, ReadErrorMidFileIsReportedAndTheJobFinalised) {
+    for (const Tool tool : {Tool::kEmbed, Tool::kOnline}) {
+        SCOPED_TRACE(tool == Tool::kEmbed ? "pellion-embed" : "pellion-embed-online");
+        WorkDir work;
+        const std::string input = work.path("in.wav");
+        const std::string output = work.path("out.wav");
+        const std::string trace = work.path("trace.txt");
+        // Two seconds of audio, fed at the pace of real time.
+        WriteWholeFile(input,
+                       SimpleWav(kChannels, 48000, kBits, TestSamples(96000, kChannels, kBits)));
+        ProcessOptions options;
+        options.args = {input, output};
+        if (tool == Tool::kOnline) {
+            WriteWholeFile(work.path("job.json"), "{}");
+            options.args.insert(options.args.end(), {"--login=me", "--password=secret",
+                                                     "--metadataPath=" + work.path("job.json")});
+        }
+        options.stdinDevNull = true;
+        options.env = StandinEnv(trace);
+        ChildProcess child(tool == Tool::kEmbed ? EmbedderToolPath() : OnlineEmbedderToolPath(),
+                           options);
+        child.PumpFor(std::chrono::milliseconds(400));
+        ASSERT_EQ(truncate(input.c_str(), 44), 0);
+        const ProcessResult result = child.Finish();
+
+        ASSERT_FALSE(result.timedOut);
+        ASSERT_EQ(result.signal, 0);
+        EXPECT_EQ(result.exitStatus, 44) << result.out << result.err;
+        EXPECT_NE(result.out.find("[ERROR] code 44 (An I/O error occurred). Reading error\n"),
+                  std::string::npos)
+            << result.out;
+        const std::vector<std::string> lines = ReadTraceLines(trace);
+        EXPECT_TRUE(TraceHas(lines, tool == Tool::kEmbed ? "Finalize" : "FinalizeWithReport"));
+        const WrittenWav written = ReadWrittenWav(output);
+        EXPECT_TRUE(written.valid && written.complete) << written.problem;
+    }
+}
+
+// A read error on standard input is no end of the input.
+TEST(FaultMatrixReadTest, StandardInputReadErrorIsReportedAndTheJobFinalised) {
+    WorkDir work;
+    const std::string trace = work.path("trace.txt");
+    ProcessOptions options;
+    options.args = {"stdin",
+                    work.path("out.wav"),
+                    "--stdin-sampling-rate=48000",
+                    "--stdin-nb-channels=2",
+                    "--stdin-bits-per-sample=16",
+                    "--stdin-endianness=le"};
+    options.stdinFile = work.dir();  // reading a directory fails
+    options.env = StandinEnv(trace);
+    const ProcessResult result = RunProcess(EmbedderToolPath(), options);
+
+    ASSERT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exitStatus, 44) << result.out << result.err;
+    EXPECT_NE(result.out.find("[ERROR] code 44 (An I/O error occurred). Reading error\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_TRUE(TraceHas(ReadTraceLines(trace), "Finalize"));
+    const WrittenWav written = ReadWrittenWav(work.path("out.wav"));
+    EXPECT_TRUE(written.valid && written.complete) << written.problem;
+}
+
+}  // namespace
