@@ -1,7 +1,11 @@
 // Fuzz target: the command lines of both programs. The input is split on NUL bytes into the
 // arguments after argv[0]; they go through the argument store and each tool's settings
-// reader, as each program's main reads them. A command-line error is the expected way out.
+// reader, as each program's main reads them (the online tool overwriting the passwords in its
+// argument vector on the way). A command-line error is the expected way out.
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <ostream>
 #include <streambuf>
 #include <string>
@@ -10,7 +14,9 @@
 #include "argument_store.h"
 #include "code_exception.h"
 #include "embedder_settings.h"
+#include "fuzz_targets.h"
 #include "online_embedder_settings.h"
+#include "password_scrubber.h"
 
 namespace {
 
@@ -36,10 +42,28 @@ void ReadCommandLine(const std::vector<const char*>& argv, Read read) {
     }
 }
 
+// The online tool's reading: parse, overwrite the passwords in the argument vector, read the
+// settings. Returns the password read, or nothing after a command-line error.
+std::optional<std::string> ReadOnlineCommandLine(std::vector<std::string> args, bool scrub) {
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    ArgumentStore store;
+    try {
+        store.parse(static_cast<int32_t>(argv.size()), argv.data());
+        if (scrub) ScrubPasswordArguments(static_cast<int>(argv.size()), argv.data());
+        OnlineEmbedderSettings settings;
+        online_tool::readOnlineSettings(store, settings, NullStream());
+        online_tool::printUsage(store.getArgc(), store.getArgv(), NullStream());
+        return settings.password;
+    } catch (const CorvidaUtils::CodeException&) {
+        return std::nullopt;
+    }
+}
+
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::vector<std::string> args(1);
+int FuzzCommandLine(const uint8_t* data, size_t size) {
+    std::vector<std::string> args{"pellion-embed", ""};
     for (size_t i = 0; i < size; ++i) {
         if (data[i] == '\0') {
             args.emplace_back();
@@ -48,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
-    std::vector<const char*> argv{"pellion-embed"};
+    std::vector<const char*> argv;
     for (const std::string& arg : args) argv.push_back(arg.c_str());
     ReadCommandLine(argv, [](ArgumentStore& store) {
         EmbedderSettings settings;
@@ -56,11 +80,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         embedder_tool::printUsage(store.getArgc(), store.getArgv(), NullStream());
     });
 
-    argv[0] = "pellion-embed-online";
-    ReadCommandLine(argv, [](ArgumentStore& store) {
-        OnlineEmbedderSettings settings;
-        online_tool::readOnlineSettings(store, settings, NullStream());
-        online_tool::printUsage(store.getArgc(), store.getArgv(), NullStream());
-    });
+    args[0] = "pellion-embed-online";
+    // The store keeps its own copies: overwriting the passwords in the argument vector must
+    // not change what is read.
+    if (ReadOnlineCommandLine(args, true) != ReadOnlineCommandLine(args, false)) {
+        std::fprintf(stderr, "fuzz_command_line: scrubbing the password changed the settings\n");
+        std::abort();
+    }
     return 0;
 }
+
+#ifndef PELLION_FUZZ_REPLAY
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    return FuzzCommandLine(data, size);
+}
+#endif

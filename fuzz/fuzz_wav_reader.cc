@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "fuzz_targets.h"
 #include "wav_pcm_parser.h"
 
 namespace {
@@ -65,7 +66,7 @@ void ReadToTheEnd(const std::string& path, bool sizeFromFile, size_t fileSize) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+int FuzzWavReader(const uint8_t* data, size_t size) {
     const std::string& path = ScratchPath();
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) Fail("cannot write the scratch file");
@@ -75,3 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReadToTheEnd(path, true, size);
     return 0;
 }
+
+#ifndef PELLION_FUZZ_REPLAY
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    return FuzzWavReader(data, size);
+}
+#endif
