@@ -97,7 +97,7 @@ int OnlineEmbeddingRun::Run() {
     CorvidaUtils::PrintResultLine(std::cout, result_, true, [&](std::ostream& out) {
         online_tool::printUsage(argc_, argv_, out);
     });
-    return result_.code;
+    return CorvidaUtils::ExitStatusFor(result_.code);
 }
 
 std::optional<int> OnlineEmbeddingRun::SetUp() {
