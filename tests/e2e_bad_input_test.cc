@@ -269,6 +269,26 @@ TEST(BadInputHeaderTest, EveryTruncatedHeaderEndsCleanly) {
     }
 }
 
+// Whoever reads standard output may stop early: the run ends with an I/O error instead of
+// being killed by SIGPIPE.
+TEST(BadInputPipeTest, StandardOutputClosedByTheReader) {
+    WorkDir work;
+    WriteWholeFile(work.path("raw.pcm"), Pattern(400000, 5));
+    std::string command = "'" + EmbedderToolPath() + "' stdin stdout";
+    for (const std::string& option : kRawFormat) command += " " + option;
+    command += " < '" + work.path("raw.pcm") + "' 2> '" + work.path("err.txt") +
+               "' | head -c 100 > /dev/null; exit ${PIPESTATUS[0]}";
+    ProcessOptions options;
+    options.args = {"-c", command};
+    options.stdinDevNull = true;
+    options.env = StandinEnv(work.path("trace.txt"));
+    const ProcessResult result = RunProcess("/bin/bash", options);
+    // bash reports a child killed by a signal as 128 + the signal's number.
+    const ByteVector err = ReadWholeFile(work.path("err.txt"));
+    ExpectResultLine(result, std::string(err.begin(), err.end()), 44,
+                     "Unable to write audio to standard output", true);
+}
+
 // Only meaningful where permissions are enforced: root reads and writes everything.
 TEST(BadInputPermissionTest, UnreadableInputAndUnwritableOutputDirectory) {
     if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
