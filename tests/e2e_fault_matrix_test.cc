@@ -393,9 +393,9 @@ TEST(FaultMatrixReadTest, ReadErrorMidFileIsReportedAndTheJobFinalised) {
         const std::string input = work.path("in.wav");
         const std::string output = work.path("out.wav");
         const std::string trace = work.path("trace.txt");
-        // Two seconds of audio, fed at the pace of real time.
+        // Five seconds of audio, fed at the pace of real time.
         WriteWholeFile(input,
-                       SimpleWav(kChannels, 48000, kBits, TestSamples(96000, kChannels, kBits)));
+                       SimpleWav(kChannels, 48000, kBits, TestSamples(240000, kChannels, kBits)));
         ProcessOptions options;
         options.args = {input, output};
         if (tool == Tool::kOnline) {
@@ -407,7 +407,12 @@ TEST(FaultMatrixReadTest, ReadErrorMidFileIsReportedAndTheJobFinalised) {
         options.env = StandinEnv(trace);
         ChildProcess child(tool == Tool::kEmbed ? EmbedderToolPath() : OnlineEmbedderToolPath(),
                            options);
-        child.PumpFor(std::chrono::milliseconds(400));
+        // Cut the file once the program is feeding the embedder from it.
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!TraceHas(ReadTraceLines(trace), "AddAudioBuffer") &&
+               std::chrono::steady_clock::now() < giveUp) {
+            child.PumpFor(std::chrono::milliseconds(20));
+        }
         ASSERT_EQ(truncate(input.c_str(), 44), 0);
         const ProcessResult result = child.Finish();
 
