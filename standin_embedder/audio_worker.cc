@@ -26,7 +26,14 @@ void AudioWorker::SetLatency(std::size_t blocks) {
 
 void AudioWorker::Push(const uint8_t* data, std::size_t size, uint64_t* timestamp) {
     std::unique_lock<std::mutex> lock(mutex_);
-    progress_.wait(lock, [this] { return queue_.size() < latency_ + kBacklog; });
+    if (queue_.size() >= latency_ + kBacklog) {
+        // Full: wait until half the backlog has gone, so that a caller faster than the sink
+        // is woken once for several blocks rather than once for each.
+        do {
+            pusherWaiting_ = true;
+            spaceFree_.wait(lock);
+        } while (queue_.size() > latency_ + kBacklog / 2);
+    }
     std::vector<uint8_t> buffer;
     if (!spareBuffers_.empty()) {
         buffer = std::move(spareBuffers_.back());
@@ -64,12 +71,16 @@ void AudioWorker::Run() {
         if (!HasDeliverableLocked()) return;  // stopping, and everything has been delivered
         AudioBlock block = std::move(queue_.front());
         queue_.pop_front();
+        const bool wakePusher = pusherWaiting_ && queue_.size() <= latency_ + kBacklog / 2;
+        if (wakePusher) pusherWaiting_ = false;
         lock.unlock();
+        if (wakePusher) spaceFree_.notify_one();
         sink_(block);
         lock.lock();
         spareBuffers_.push_back(std::move(block.bytes));
         ++delivered_;
-        progress_.notify_all();
+        // Only Flush waits for deliveries.
+        if (delivered_ == flushUpTo_) progress_.notify_all();
     }
 }
 

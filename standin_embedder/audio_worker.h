@@ -55,13 +55,15 @@ private:
     Sink sink_;
     std::mutex mutex_;
     std::condition_variable blockReady_;  // the thread has something to deliver, or must end
-    std::condition_variable progress_;    // a block was delivered
+    std::condition_variable spaceFree_;   // the queue has drained to half its backlog
+    std::condition_variable progress_;    // every block up to flushUpTo_ was delivered
     std::deque<AudioBlock> queue_;
     std::vector<std::vector<uint8_t>> spareBuffers_;
     std::size_t latency_ = 0;
     uint64_t pushed_ = 0;
     uint64_t delivered_ = 0;
-    uint64_t flushUpTo_ = 0;  // blocks up to this count are delivered regardless of latency
+    uint64_t flushUpTo_ = 0;      // blocks up to this count are delivered regardless of latency
+    bool pusherWaiting_ = false;  // Push waits on spaceFree_
     bool stopping_ = false;
     std::thread thread_;  // last: starts once everything above exists
 };
