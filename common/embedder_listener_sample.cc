@@ -43,6 +43,20 @@ PackedBuffer AllocatePacked(uint64_t bytes) {
     return PackedBuffer(static_cast<uint8_t*>(std::malloc(bytes > 0 ? bytes : 1)), &std::free);
 }
 
+// Writes all of `bytes` to `out`. A stop signal may be delivered to the library's thread while
+// it waits to write to a full pipe; the write then ends early without having failed, and is
+// taken up where it stopped.
+bool WriteAll(std::FILE* out, const uint8_t* bytes, uint64_t length) {
+    uint64_t written = 0;
+    while (true) {
+        errno = 0;
+        written += std::fwrite(bytes + written, 1, length - written, out);
+        if (written == length) return true;
+        if (errno != EINTR) return false;
+        std::clearerr(out);
+    }
+}
+
 // The writer takes a 32-bit length; a larger block would be cut short, so it counts as a
 // failed write rather than being truncated silently.
 int32_t WriteToWav(IWavPcmMuxer* writer, const uint8_t* bytes, uint64_t length) {
@@ -136,7 +150,7 @@ void PellionEmbedderListenerSample::OnAudioBuffer(uint8_t* data, uint64_t size,
         if (stdinEndianness == "be") {
             SwapSampleBytes(bytes, length, static_cast<uint64_t>(bitsPerSample_ / 8));
         }
-        if (std::fwrite(bytes, 1, length, stdout) != length) {
+        if (!WriteAll(stdout, bytes, length)) {
             // Also a closed pipe: SIGPIPE is ignored, so the write fails with EPIPE.
             RecordOutputFailure(kWavMuxerIoError);
         }

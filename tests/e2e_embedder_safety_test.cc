@@ -4,12 +4,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -95,6 +97,17 @@ private:
     bool ended_ = false;
     std::string received_;
 };
+
+// The threads of `pid` other than its main thread: those the library started.
+std::vector<pid_t> OtherThreads(pid_t pid) {
+    std::vector<pid_t> threads;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& entry : std::filesystem::directory_iterator(tasks)) {
+        const pid_t tid = static_cast<pid_t>(std::stol(entry.path().filename().string()));
+        if (tid != pid) threads.push_back(tid);
+    }
+    return threads;
+}
 
 TEST(E2eEmbedderSafetyTest, OutputNamingTheInputEndsTheRunAndLeavesTheInputAlone) {
     WorkDir dir;
@@ -256,6 +269,39 @@ TEST(E2eEmbedderSafetyTest, SecondStopSignalEndsAStuckRunAtOnce) {
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.signal, SIGTERM);
     EXPECT_LT(Seconds(Clock::now() - second).count(), 2.0);
+}
+
+// A stop signal may be delivered to any thread that does not block it, among them the library's
+// thread that is writing audio to standard output. It must not cost the audio handed over.
+TEST(E2eEmbedderSafetyTest, StopSignalLandingOnALibraryThreadLosesNoAudio) {
+    WorkDir dir;
+    OutputFifo fifo(dir);  // read only after the signal: until then the writing thread waits
+    ASSERT_TRUE(fifo.valid());
+    const ByteVector samples = TestSamples(3 * 48000, 2, 16);
+    ProcessOptions options =
+        EmbedderOptions(dir, Append({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")));
+    options.stdinDevNull = false;
+    options.stdinChunks = StdinAtOnce(samples);
+    options.stdoutFile = fifo.path();
+    options.timeout = std::chrono::milliseconds(20000);
+    ChildProcess child(EmbedderToolPath(), options);
+    ASSERT_TRUE(WaitForTraceOf(child, dir, "AddAudioBuffer"));
+    child.PumpFor(milliseconds(300));
+    const std::vector<pid_t> libraryThreads = OtherThreads(child.pid());
+    ASSERT_FALSE(libraryThreads.empty());
+    ASSERT_EQ(syscall(SYS_tgkill, child.pid(), libraryThreads.front(), SIGTERM), 0);
+    const auto deadline = Clock::now() + std::chrono::seconds(15);
+    while (!fifo.ended() && Clock::now() < deadline) {
+        child.PumpFor(milliseconds(10));
+        fifo.Drain();
+    }
+    const ProcessResult result = child.Finish();
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");
+    const uint64_t handedOver = BytesHandedOver(ReadTraceLines(TracePath(dir)));
+    ASSERT_LT(handedOver, samples.size());
+    EXPECT_EQ(WithoutMark(BytesOf(fifo.received()), 16),
+              WithoutMark(Prefix(samples, handedOver), 16));
 }
 
 TEST(E2eEmbedderSafetyTest, ReadErrorOnStandardInputIsAnIoError) {
