@@ -105,7 +105,7 @@ int EmbeddingRun::Run() {
     } else {
         CorvidaUtils::PrintResultLine(console(), result_, !settings_.silent, nullptr);
     }
-    return result_.code;
+    return CorvidaUtils::ExitStatusFor(result_.code);
 }
 
 std::optional<int> EmbeddingRun::SetUp() {

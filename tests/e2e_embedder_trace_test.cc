@@ -213,6 +213,22 @@ TEST(E2eEmbedderTraceTest, FailedResynchronizationIsReportedUnconvertedAfterFina
     }
 }
 
+// An exit status keeps only the low byte of the code: 256 would read as success.
+TEST(E2eEmbedderTraceTest, ResynchronizationCodeBeyondAnExitStatusStillFailsTheRun) {
+    for (const int code : {256, -256}) {
+        SCOPED_TRACE(code);
+        WorkDir dir;
+        const std::string input = dir.path("in.wav");
+        WriteWholeFile(input, SimpleWav(1, 48000, 16, TestSamples(3 * kBlockFrames, 1, 16)));
+        const EmbedderRun run =
+            RunEmbedder(dir, EmbedderOptions(dir, {input, dir.path("out.wav"), "--silent"},
+                                             "ResynchronizeTimecode=" + std::to_string(code)));
+        EXPECT_EQ(run.process.exitStatus, 51);
+        EXPECT_EQ(run.process.out, "[ERROR] code " + std::to_string(code) +
+                                       " (undocumented). ResynchronizeTimecode failed\n\n");
+    }
+}
+
 TEST(E2eEmbedderTraceTest, FinalizeOnlyFollowsASuccessfulInitialize) {
     struct Row {
         std::string faults;
