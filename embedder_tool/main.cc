@@ -142,10 +142,13 @@ std::optional<int> EmbeddingRun::SetUp() {
     }
     checker_.Check(format_.samplingRate == 48000, kWrongRate, "Only 48000Hz WAV files can be used");
 
-    // Creating the output would truncate the input before a single block is read.
-    if (!settings_.inputIsStdin && !settings_.outputIsStdout) {
-        checker_.Check(!IsSameFile(settings_.inputFile, settings_.outputFile), kIoError,
-                       "Output file is the input file");
+    // Creating the output would truncate the input before a single block is read, be it
+    // the input file or the file that standard input was redirected from.
+    if (!settings_.outputIsStdout) {
+        const bool sameFile = settings_.inputIsStdin
+                                  ? IsFileOnDescriptor(fileno(stdin), settings_.outputFile)
+                                  : IsSameFile(settings_.inputFile, settings_.outputFile);
+        checker_.Check(!sameFile, kIoError, "Output file is the input file");
     }
     muxerChecker_.CheckResult(
         listener_.Open(settings_.outputFile.c_str(), static_cast<int32_t>(format_.samplingRate),

@@ -133,6 +133,32 @@ TEST(E2eEmbedderSafetyTest, OutputNamingTheInputEndsTheRunAndLeavesTheInputAlone
     EXPECT_TRUE(S_ISLNK(info.st_mode));
 }
 
+// Raw input redirected from a file: the output must not be that file either.
+TEST(E2eEmbedderSafetyTest, OutputNamingTheFileOnStandardInputEndsTheRunAndLeavesItAlone) {
+    WorkDir dir;
+    const std::string input = dir.path("in.raw");
+    const ByteVector original = TestSamples(2 * kBlockFrames, 2, 16);
+    WriteWholeFile(input, original);
+    ASSERT_EQ(link(input.c_str(), dir.path("hardlink.raw").c_str()), 0);
+    for (const std::string& output : {input, dir.path("hardlink.raw")}) {
+        SCOPED_TRACE(output);
+        WriteWholeFile(input, original);
+        ProcessOptions options =
+            EmbedderOptions(dir, Append({"-c", "exec \"$0\" \"$@\" < \"$INPUT_FILE\"",
+                                         EmbedderToolPath(), "stdin", output},
+                                        StdinFormatArgs(2, 16, "le")));
+        options.env["INPUT_FILE"] = input;
+        const ProcessResult result = RunProcess("/bin/sh", options);
+        EXPECT_EQ(result.exitStatus, 44);
+        EXPECT_TRUE(EndsWith(result.out,
+                             "[ERROR] code 44 (An I/O error occurred). "
+                             "Output file is the input file\n\n"))
+            << result.out;
+        EXPECT_EQ(ReadWholeFile(input), original);
+        EXPECT_FALSE(TraceHas(ReadTraceLines(TracePath(dir)), "CreatePellionAudioEmbedder"));
+    }
+}
+
 TEST(E2eEmbedderSafetyTest, WavOutputOnAFullDeviceIsAnIoError) {
     WorkDir dir;
     const std::string input = dir.path("in.wav");
