@@ -123,9 +123,12 @@ std::optional<int> OnlineEmbeddingRun::SetUp() {
               << std::endl;
     checker_.Check(format_.samplingRate == 48000, kWrongRate, "Only 48000Hz WAV files can be used");
 
-    // Creating the output would truncate the input before a single block is read.
+    // Creating the output would truncate the input before a single block is read, or the
+    // metadata file before it is handed over.
     checker_.Check(!IsSameFile(settings_.inputFile, settings_.outputFile), kIoError,
                    "Output file is the input file");
+    checker_.Check(!IsSameFile(settings_.metadataPath, settings_.outputFile), kIoError,
+                   "Output file is the metadata file");
     muxerChecker_.CheckResult(
         listener_.Open(settings_.outputFile.c_str(), static_cast<int32_t>(format_.samplingRate),
                        static_cast<int32_t>(format_.nbChannels),

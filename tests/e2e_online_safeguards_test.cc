@@ -97,6 +97,34 @@ TEST(E2eOnlineSafeguardsTest, OutputNamingTheInputIsRefusedBeforeItIsCreated) {
     EXPECT_EQ(std::string(target), job.input());
 }
 
+// The output is created before the metadata is read: naming the metadata file as output
+// would replace the job description with an empty WAV file.
+TEST(E2eOnlineSafeguardsTest, OutputNamingTheMetadataFileIsRefusedBeforeItIsCreated) {
+    OnlineJob job;
+    const ByteVector metadata = ReadWholeFile(job.metadata());
+    ASSERT_EQ(symlink(job.metadata().c_str(), job.path("job-link.json").c_str()), 0);
+    for (const std::string& output : {job.metadata(), job.path("job-link.json")}) {
+        SCOPED_TRACE(output);
+        std::vector<std::string> args = job.Args();
+        args[1] = output;
+        const ProcessResult result = job.RunWith(args);
+        EXPECT_EQ(result.exitStatus, 44);
+        EXPECT_EQ(LastLine(result.out),
+                  "[ERROR] code 44 (An I/O error occurred). Output file is "
+                  "the metadata file");
+        EXPECT_FALSE(TraceHas(job.Trace(), "CreateOnlinePellionAudioEmbedder"));
+        EXPECT_EQ(ReadWholeFile(job.metadata()), metadata);
+    }
+
+    // A metadata file that does not exist yet would be the output created just before.
+    std::vector<std::string> args = job.Args({"--metadataPath=" + job.path("new.json")});
+    args[1] = job.path("new.json");
+    const ProcessResult result = job.RunWith(args);
+    EXPECT_EQ(result.exitStatus, 44);
+    EXPECT_FALSE(TraceHas(job.Trace(), "AddMetadata"));
+    EXPECT_EQ(access(job.path("new.json").c_str(), F_OK), -1);
+}
+
 TEST(E2eOnlineSafeguardsTest, OutputInAMissingDirectoryEndsBeforeTheEmbedder) {
     OnlineJob job;
     std::vector<std::string> args = job.Args();
