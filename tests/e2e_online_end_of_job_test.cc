@@ -9,12 +9,6 @@
 
 namespace {
 
-std::string LastLine(const std::string& out) {
-    std::vector<std::string> lines = ConsoleLines(out);
-    while (!lines.empty() && lines.back().empty()) lines.pop_back();
-    return lines.empty() ? std::string() : lines.back();
-}
-
 // The output holds every block the embedder was given, whatever the end of the job.
 void ExpectOutputHolds(const OnlineJob& job, const ByteVector& samples) {
     const WrittenWav output = ReadWrittenWav(job.output());
@@ -28,7 +22,7 @@ TEST(E2eOnlineEndOfJobTest, FinalizedJobSucceedsWithoutSendingTheReport) {
     OnlineJob job;
     const ProcessResult result = job.Run();
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(LastLine(result.out), "[SUCCESS]");
+    EXPECT_EQ(LastConsoleLine(result.out), "[SUCCESS]");
     const std::vector<std::string> trace = job.Trace();
     EXPECT_EQ(TraceLinesOf(trace, "FinalizeWithReport").size(), 1u);
     EXPECT_FALSE(TraceHas(trace, "SendJobReport"));
@@ -39,7 +33,7 @@ TEST(E2eOnlineEndOfJobTest, ReportThatIsSentOnSavesAFailedFinalization) {
     OnlineJob job;
     const ProcessResult result = job.Run({}, "FinalizeWithReport=31;report={\"job\":\"late\"}");
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(LastLine(result.out), "[SUCCESS]");
+    EXPECT_EQ(LastConsoleLine(result.out), "[SUCCESS]");
     const std::vector<std::string> operations = TraceOperations(job.Trace());
     ASSERT_GE(operations.size(), 3u);
     EXPECT_EQ(std::vector<std::string>(operations.end() - 3, operations.end()),
@@ -55,7 +49,7 @@ TEST(E2eOnlineEndOfJobTest, RefusedReportFailsTheRunWithTheSendingCode) {
     const ProcessResult result =
         job.Run({}, "FinalizeWithReport=31;report={\"job\":1};SendJobReport=49");
     EXPECT_EQ(result.exitStatus, 31);
-    EXPECT_EQ(LastLine(result.out),
+    EXPECT_EQ(LastConsoleLine(result.out),
               "[ERROR] code 31 (Unable to send final job reprort to online server). Error "
               "finalizing embedder.");
     EXPECT_EQ(result.out.find("[SUCCESS]"), std::string::npos);
@@ -68,7 +62,7 @@ TEST(E2eOnlineEndOfJobTest, FailedFinalizationWithoutAReportFailsTheRun) {
         OnlineJob job;
         const ProcessResult result = job.Run({}, "FinalizeWithReport=114;" + report);
         EXPECT_EQ(result.exitStatus, 39);
-        EXPECT_EQ(LastLine(result.out),
+        EXPECT_EQ(LastConsoleLine(result.out),
                   "[ERROR] code 39 (Error on metadata file). Error finalizing embedder.");
         EXPECT_FALSE(TraceHas(job.Trace(), "SendJobReport"));
         ExpectOutputHolds(job, job.samples());
@@ -77,7 +71,7 @@ TEST(E2eOnlineEndOfJobTest, FailedFinalizationWithoutAReportFailsTheRun) {
     OnlineJob job;
     const ProcessResult result = job.Run({}, "FinalizeWithReport=121;report=null");
     EXPECT_EQ(result.exitStatus, 51);
-    EXPECT_EQ(LastLine(result.out),
+    EXPECT_EQ(LastConsoleLine(result.out),
               "[ERROR] code 51 (An undefined error occurred). Error finalizing embedder.");
 }
 
@@ -93,7 +87,7 @@ TEST(E2eOnlineEndOfJobTest, RefusedBlockKeepsItsErrorThroughASuccessfulEndOfJob)
         OnlineJob job;
         const ProcessResult result = job.Run({}, "AddAudioBuffer@2=27" + end);
         EXPECT_EQ(result.exitStatus, 19);
-        EXPECT_EQ(LastLine(result.out), refusal);
+        EXPECT_EQ(LastConsoleLine(result.out), refusal);
         EXPECT_EQ(result.out.find("[SUCCESS]"), std::string::npos);
         const std::vector<std::string> trace = job.Trace();
         EXPECT_EQ(TraceLinesOf(trace, "AddAudioBuffer").size(), 2u);
@@ -105,7 +99,7 @@ TEST(E2eOnlineEndOfJobTest, RefusedBlockKeepsItsErrorThroughASuccessfulEndOfJob)
     OnlineJob job;
     const ProcessResult result = job.Run({}, "AddAudioBuffer@2=27;FinalizeWithReport=31");
     EXPECT_EQ(result.exitStatus, 24);
-    EXPECT_EQ(LastLine(result.out),
+    EXPECT_EQ(LastConsoleLine(result.out),
               "[ERROR] code 24 (Invalid string encoding. UTF8 required). Error finalizing "
               "embedder.");
 }
@@ -116,7 +110,7 @@ TEST(E2eOnlineEndOfJobTest, TimecodeResynchronizationFailureEndsTheJob) {
     OnlineJob job;
     const ProcessResult refused = job.Run({}, "ResynchronizeTimecode=27");
     EXPECT_EQ(refused.exitStatus, 27);
-    EXPECT_EQ(LastLine(refused.out),
+    EXPECT_EQ(LastConsoleLine(refused.out),
               "[ERROR] code 27 (undocumented). ResynchronizeTimecode failed");
     const std::vector<std::string> operations = TraceOperations(job.Trace());
     ASSERT_GE(operations.size(), 4u);
@@ -126,7 +120,7 @@ TEST(E2eOnlineEndOfJobTest, TimecodeResynchronizationFailureEndsTheJob) {
 
     const ProcessResult notAllowed = job.Run({}, "ResynchronizeTimecode=81");
     EXPECT_EQ(notAllowed.exitStatus, 0);
-    EXPECT_EQ(LastLine(notAllowed.out), "[SUCCESS]");
+    EXPECT_EQ(LastConsoleLine(notAllowed.out), "[SUCCESS]");
     ExpectOutputHolds(job, job.samples());
 }
 
@@ -134,7 +128,7 @@ TEST(E2eOnlineEndOfJobTest, FailureBeforeTheJobStartedDoesNotEndIt) {
     OnlineJob job;
     const ProcessResult result = job.Run({}, "Initialize=28");
     EXPECT_EQ(result.exitStatus, 20);
-    EXPECT_EQ(LastLine(result.out),
+    EXPECT_EQ(LastConsoleLine(result.out),
               "[ERROR] code 20 ( Some settings are not provided for embedder initialization). "
               "Initialize failed");
     const std::vector<std::string> trace = job.Trace();

@@ -92,18 +92,6 @@ TEST(E2eOnlineMetadataTest, EmptyFileIsHandedOverAndTheEmbedderDecides) {
     EXPECT_FALSE(TraceHas(trace, "FinalizeWithReport"));
 }
 
-TEST(E2eOnlineMetadataTest, RefusedMetadataEndsTheRunWithTheEmbeddersCode) {
-    OnlineJob job;
-    job.SetMetadata(Bytes("[1, 2, 3]"));
-    const ProcessResult result = job.Run();
-    EXPECT_EQ(result.exitStatus, 42);
-    EXPECT_NE(result.out.find("[ERROR] code 42 (Metadata (json) string parsing error). "
-                              "AddMetadata failed\n\n"),
-              std::string::npos)
-        << result.out;
-    EXPECT_FALSE(TraceHas(job.Trace(), "Initialize"));
-}
-
 // A path that opens but cannot be read as a file must not reach the embedder as an empty
 // job description.
 TEST(E2eOnlineMetadataTest, DirectoryAsMetadataFileIsAnIoError) {

@@ -37,12 +37,6 @@ void UseLongInput(OnlineJob& job) {
     job.SetInput(1, 16, TestSamples(48000 * 4, 1, 16));
 }
 
-std::string LastLine(const std::string& out) {
-    std::vector<std::string> lines = ConsoleLines(out);
-    while (!lines.empty() && lines.back().empty()) lines.pop_back();
-    return lines.empty() ? std::string() : lines.back();
-}
-
 }  // namespace
 
 TEST(E2eOnlineSafeguardsTest, PasswordIsNotReadableInTheProcessArguments) {
@@ -68,10 +62,6 @@ TEST(E2eOnlineSafeguardsTest, PasswordIsNotReadableInTheProcessArguments) {
             EXPECT_EQ(seen[i + 1], args[i]);
         }
     }
-    // The library still got the password as typed.
-    EXPECT_NE(TraceLinesOf(job.Trace(), "CreateOnlinePellionAudioEmbedder")[0].find(
-                  std::string(" ") + kOnlinePassword + " "),
-              std::string::npos);
 }
 
 TEST(E2eOnlineSafeguardsTest, OutputNamingTheInputIsRefusedBeforeItIsCreated) {
@@ -86,7 +76,7 @@ TEST(E2eOnlineSafeguardsTest, OutputNamingTheInputIsRefusedBeforeItIsCreated) {
         args[1] = output;
         const ProcessResult result = job.RunWith(args);
         EXPECT_EQ(result.exitStatus, 44);
-        EXPECT_EQ(LastLine(result.out),
+        EXPECT_EQ(LastConsoleLine(result.out),
                   "[ERROR] code 44 (An I/O error occurred). Output file is "
                   "the input file");
         EXPECT_FALSE(TraceHas(job.Trace(), "CreateOnlinePellionAudioEmbedder"));
@@ -109,7 +99,7 @@ TEST(E2eOnlineSafeguardsTest, OutputNamingTheMetadataFileIsRefusedBeforeItIsCrea
         args[1] = output;
         const ProcessResult result = job.RunWith(args);
         EXPECT_EQ(result.exitStatus, 44);
-        EXPECT_EQ(LastLine(result.out),
+        EXPECT_EQ(LastConsoleLine(result.out),
                   "[ERROR] code 44 (An I/O error occurred). Output file is "
                   "the metadata file");
         EXPECT_FALSE(TraceHas(job.Trace(), "CreateOnlinePellionAudioEmbedder"));
@@ -131,7 +121,7 @@ TEST(E2eOnlineSafeguardsTest, OutputInAMissingDirectoryEndsBeforeTheEmbedder) {
     args[1] = job.path("no-such-dir/out.wav");
     const ProcessResult result = job.RunWith(args);
     EXPECT_EQ(result.exitStatus, 44);
-    EXPECT_EQ(LastLine(result.out),
+    EXPECT_EQ(LastConsoleLine(result.out),
               "[ERROR] code 44 (An I/O error occurred). Unable to initialize embedder listener");
     EXPECT_FALSE(TraceHas(job.Trace(), "CreateOnlinePellionAudioEmbedder"));
 }
@@ -147,7 +137,8 @@ TEST(E2eOnlineSafeguardsTest, OutputThatCannotBeWrittenFailsTheRun) {
         const ProcessResult result = job.RunWith(args);
         EXPECT_EQ(result.exitStatus, 44);
         EXPECT_EQ(result.out.find("[SUCCESS]"), std::string::npos);
-        EXPECT_EQ(LastLine(result.out).rfind("[ERROR] code 44 (An I/O error occurred). ", 0), 0u)
+        EXPECT_EQ(LastConsoleLine(result.out).rfind("[ERROR] code 44 (An I/O error occurred). ", 0),
+                  0u)
             << result.out;
         EXPECT_TRUE(TraceHas(job.Trace(), "FinalizeWithReport"));
     }
@@ -163,7 +154,7 @@ TEST(E2eOnlineSafeguardsTest, TerminationSignalEndsTheJobInOrder) {
     child.Signal(SIGTERM);
     const ProcessResult result = child.Finish();
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(LastLine(result.out), "[SUCCESS]");
+    EXPECT_EQ(LastConsoleLine(result.out), "[SUCCESS]");
 
     const std::vector<std::string> trace = job.Trace();
     const std::vector<std::string> operations = TraceOperations(trace);

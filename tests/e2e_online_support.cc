@@ -113,3 +113,9 @@ std::vector<std::string> ConsoleLines(const std::string& text) {
     if (!line.empty()) lines.push_back(line);
     return lines;
 }
+
+std::string LastConsoleLine(const std::string& text) {
+    std::vector<std::string> lines = ConsoleLines(text);
+    while (!lines.empty() && lines.back().empty()) lines.pop_back();
+    return lines.empty() ? std::string() : lines.back();
+}

@@ -69,3 +69,5 @@ std::vector<std::string> TraceFields(const std::string& line);
 
 // The lines of a console text, split at line feeds and carriage returns.
 std::vector<std::string> ConsoleLines(const std::string& text);
+// The last line of a console text that is not empty (the result line of a run).
+std::string LastConsoleLine(const std::string& text);
