@@ -212,6 +212,7 @@ TEST(StandinHooksTest, UnreadableRulesAreSkippedWithOneLineEach) {
     RecordingListener listener;
     CaptureStderr();
     Embedder embedder = Embedder::Local(&listener);
+    Embedder rereading = Embedder::Local(&listener);  // the same text is not told again
     const std::string err = GetCapturedStderr();
     std::size_t lines = 0;
     for (std::size_t at = 0;
