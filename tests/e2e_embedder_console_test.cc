@@ -43,8 +43,8 @@ TEST(E2eEmbedderConsoleTest, WavRunPrintsSetUpLinesTimestampsThenSuccess) {
 TEST(E2eEmbedderConsoleTest, StandardInputRunPrintsNoTimestamps) {
     WorkDir dir;
     ProcessOptions options =
-        EmbedderOptions(dir, {"stdin", dir.path("out.wav"), "--channelName=STANDIN-B"});
-    for (const std::string& arg : StdinFormatArgs(1, 24, "le")) options.args.push_back(arg);
+        EmbedderOptions(dir, Concat({"stdin", dir.path("out.wav"), "--channelName=STANDIN-B"},
+                                    StdinFormatArgs(1, 24, "le")));
     options.stdinChunks = StdinAtOnce(TestSamples(2 * kBlockFrames, 1, 24));
     const EmbedderRun run = RunEmbedder(dir, options);
     EXPECT_EQ(run.process.exitStatus, 0);
@@ -85,10 +85,9 @@ TEST(E2eEmbedderConsoleTest, RawOutputCarriesOnlyAudioAndTheConsoleGoesToStandar
     WorkDir dir;
     const ByteVector samples = TestSamples(3 * kBlockFrames, 2, 16);
     ProcessOptions options =
-        EmbedderOptions(dir, {"stdin", "stdout"},
+        EmbedderOptions(dir, Concat({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")),
                         "message@Initialize=1:7:careful;message@Finalize=0:0:chatty;"
                         "Finalize=100");
-    for (const std::string& arg : StdinFormatArgs(2, 16, "le")) options.args.push_back(arg);
     options.stdinChunks = StdinAtOnce(samples);
     const EmbedderRun run = RunEmbedder(dir, options);
     EXPECT_EQ(run.process.exitStatus, 44);
@@ -110,8 +109,7 @@ TEST(E2eEmbedderConsoleTest, FinalizeFailureReplacesSuccessWithTheTranslatedCode
     const std::string ending =
         "Data timestamp: 0.021\r"
         "[ERROR] code 51 (An undefined error occurred). Error finalizing embedder.\n\n";
-    ASSERT_GE(run.process.out.size(), ending.size());
-    EXPECT_EQ(run.process.out.substr(run.process.out.size() - ending.size()), ending);
+    EXPECT_TRUE(EndsWith(run.process.out, ending)) << run.process.out;
     EXPECT_EQ(run.process.out.find("[SUCCESS]"), std::string::npos);
     // The audio handed over before is still in a complete file.
     const WrittenWav wav = ReadWrittenWav(dir.path("out.wav"));

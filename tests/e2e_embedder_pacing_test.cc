@@ -27,8 +27,8 @@ TEST(E2eEmbedderPacingTest, OneSecondWavFileTakesAboutOneSecond) {
 
 TEST(E2eEmbedderPacingTest, StandardInputIsNotPaced) {
     WorkDir dir;
-    ProcessOptions options = EmbedderOptions(dir, {"stdin", dir.path("out.wav"), "--silent"});
-    for (const std::string& arg : StdinFormatArgs(2, 16, "le")) options.args.push_back(arg);
+    ProcessOptions options = EmbedderOptions(
+        dir, Concat({"stdin", dir.path("out.wav"), "--silent"}, StdinFormatArgs(2, 16, "le")));
     const ByteVector samples = TestSamples(4 * 48000, 2, 16);  // four seconds
     options.stdinChunks = StdinAtOnce(samples);
     const auto start = Clock::now();

@@ -33,15 +33,13 @@ protected:
     int bits() const { return GetParam().bits; }
     int channels() const { return GetParam().channels; }
 
-    // Runs stdin (in `endianness`) or the WAV file of `samples` into `output`.
+    // Runs `input` (a WAV file of the samples, or "stdin": the samples in `endianness`) into
+    // `output`.
     EmbedderRun Run(const std::string& input, const std::string& output,
                     const std::string& endianness = "le") {
-        std::vector<std::string> args = {input, output};
-        ProcessOptions options = EmbedderOptions(dir_, args);
+        ProcessOptions options = EmbedderOptions(dir_, {input, output});
         if (input == "stdin") {
-            for (const std::string& arg : StdinFormatArgs(channels(), bits(), endianness)) {
-                options.args.push_back(arg);
-            }
+            options.args = Concat(options.args, StdinFormatArgs(channels(), bits(), endianness));
             options.stdinChunks =
                 StdinAtOnce(endianness == "be" ? ReverseSampleBytes(samples_, bits()) : samples_);
         }
@@ -106,8 +104,8 @@ INSTANTIATE_TEST_SUITE_P(Formats, E2eEmbedderRoundTripTest,
 TEST(E2eEmbedderMarkTest, OutputCarriesTheMarkInTheLowestBitOfEachSample) {
     WorkDir dir;
     const ByteVector zeros(512 * 3 * 2, 0);  // 24-bit stereo, one block
-    ProcessOptions options = EmbedderOptions(dir, {"stdin", "stdout"});
-    for (const std::string& arg : StdinFormatArgs(2, 24, "be")) options.args.push_back(arg);
+    ProcessOptions options =
+        EmbedderOptions(dir, Concat({"stdin", "stdout"}, StdinFormatArgs(2, 24, "be")));
     options.stdinChunks = StdinAtOnce(zeros);
     const EmbedderRun run = RunEmbedder(dir, options);
     ASSERT_EQ(run.process.exitStatus, 0) << run.process.err;

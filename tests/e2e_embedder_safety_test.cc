@@ -26,16 +26,6 @@ using Strings = std::vector<std::string>;
 
 constexpr size_t kBlockFrames = 512;
 
-Strings Append(Strings args, const Strings& more) {
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
-}
-
-bool EndsWith(const std::string& text, const std::string& ending) {
-    return text.size() >= ending.size() &&
-           text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
-}
-
 // The bytes handed to the embedder, summed over the trace's AddAudioBuffer lines.
 uint64_t BytesHandedOver(const Strings& trace) {
     uint64_t total = 0;
@@ -144,7 +134,7 @@ TEST(E2eEmbedderSafetyTest, OutputNamingTheFileOnStandardInputEndsTheRunAndLeave
         SCOPED_TRACE(output);
         WriteWholeFile(input, original);
         ProcessOptions options =
-            EmbedderOptions(dir, Append({"-c", "exec \"$0\" \"$@\" < \"$INPUT_FILE\"",
+            EmbedderOptions(dir, Concat({"-c", "exec \"$0\" \"$@\" < \"$INPUT_FILE\"",
                                          EmbedderToolPath(), "stdin", output},
                                         StdinFormatArgs(2, 16, "le")));
         options.env["INPUT_FILE"] = input;
@@ -177,7 +167,7 @@ TEST(E2eEmbedderSafetyTest, ClosedPipeOnStandardOutputIsAnIoError) {
     OutputFifo fifo(dir);
     ASSERT_TRUE(fifo.valid());
     ProcessOptions options =
-        EmbedderOptions(dir, Append({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")));
+        EmbedderOptions(dir, Concat({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")));
     options.stdinDevNull = false;
     // Far more than a pipe holds, so that the program is still writing when the reader goes.
     options.stdinChunks = StdinAtOnce(TestSamples(3 * 48000, 2, 16));
@@ -244,7 +234,7 @@ TEST(E2eEmbedderSafetyTest, StopSignalWhileStandardInputWaitsEndsTheRunInOrder) 
         ByteVector sent = first;
         sent.push_back(0x5A);
         ProcessOptions options =
-            EmbedderOptions(dir, Append({"stdin", output}, StdinFormatArgs(2, 16, "le")));
+            EmbedderOptions(dir, Concat({"stdin", output}, StdinFormatArgs(2, 16, "le")));
         options.stdinDevNull = false;
         options.stdinChunks = {{milliseconds(0), TextOf(sent)},
                                {milliseconds(60000), TextOf(TestSamples(250, 2, 16))}};
@@ -279,7 +269,7 @@ TEST(E2eEmbedderSafetyTest, SecondStopSignalEndsAStuckRunAtOnce) {
     OutputFifo fifo(dir);  // never read: the program gets stuck writing
     ASSERT_TRUE(fifo.valid());
     ProcessOptions options =
-        EmbedderOptions(dir, Append({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")));
+        EmbedderOptions(dir, Concat({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")));
     options.stdinDevNull = false;
     options.stdinChunks = StdinAtOnce(TestSamples(3 * 48000, 2, 16));
     options.stdoutFile = fifo.path();
@@ -306,7 +296,7 @@ TEST(E2eEmbedderSafetyTest, StopSignalLandingOnALibraryThreadLosesNoAudio) {
     ASSERT_TRUE(fifo.valid());
     const ByteVector samples = TestSamples(3 * 48000, 2, 16);
     ProcessOptions options =
-        EmbedderOptions(dir, Append({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")));
+        EmbedderOptions(dir, Concat({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")));
     options.stdinDevNull = false;
     options.stdinChunks = StdinAtOnce(samples);
     options.stdoutFile = fifo.path();
@@ -336,7 +326,7 @@ TEST(E2eEmbedderSafetyTest, ReadErrorOnStandardInputIsAnIoError) {
     const std::string output = dir.path("out.wav");
     // Standard input opened on a directory: every read fails.
     ProcessOptions options =
-        EmbedderOptions(dir, Append({"-c", "exec \"$0\" \"$@\" < \"$INPUT_DIRECTORY\"",
+        EmbedderOptions(dir, Concat({"-c", "exec \"$0\" \"$@\" < \"$INPUT_DIRECTORY\"",
                                      EmbedderToolPath(), "stdin", output},
                                     StdinFormatArgs(2, 16, "le")));
     options.env["INPUT_DIRECTORY"] = dir.dir();

@@ -28,6 +28,17 @@ EmbedderRun RunEmbedder(const WorkDir& dir, const ProcessOptions& options) {
     return run;
 }
 
+std::vector<std::string> Concat(std::vector<std::string> args,
+                                const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+bool EndsWith(const std::string& text, const std::string& ending) {
+    return text.size() >= ending.size() &&
+           text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
+}
+
 std::vector<std::string> StdinFormatArgs(int channels, int bits, const std::string& endianness) {
     return {"--stdin-sampling-rate=48000", "--stdin-nb-channels=" + std::to_string(channels),
             "--stdin-bits-per-sample=" + std::to_string(bits), "--stdin-endianness=" + endianness};

@@ -23,6 +23,12 @@ struct EmbedderRun {
 };
 EmbedderRun RunEmbedder(const WorkDir& dir, const ProcessOptions& options);
 
+// `args` followed by `more`.
+std::vector<std::string> Concat(std::vector<std::string> args,
+                                const std::vector<std::string>& more);
+
+bool EndsWith(const std::string& text, const std::string& ending);
+
 // The four options that describe raw PCM on standard input at 48000 Hz.
 std::vector<std::string> StdinFormatArgs(int channels, int bits, const std::string& endianness);
 
