@@ -23,4 +23,9 @@ void PrintResultLine(std::ostream& out, const RunResult& result, bool printSucce
     out.flush();
 }
 
+int ExitStatusFor(int32_t code) {
+    constexpr int32_t kUndefinedErrorCode = 51;
+    return code >= 0 && code <= 255 ? code : kUndefinedErrorCode;
+}
+
 }  // namespace CorvidaUtils

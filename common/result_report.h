@@ -42,4 +42,9 @@ void PrintResultLine(std::ostream& out, const RunResult& result, bool printSucce
 
 constexpr int32_t kCommandLineErrorCode = 43;
 
+// The process exit status for a result code: the code itself when an exit status can carry
+// it, otherwise 51 (undefined error). Only a code passed on unconverted can be out of range;
+// cut to its low byte it could read as success (256) or as another error.
+int ExitStatusFor(int32_t code);
+
 }  // namespace CorvidaUtils

@@ -26,14 +26,7 @@ void AudioWorker::SetLatency(std::size_t blocks) {
 
 void AudioWorker::Push(const uint8_t* data, std::size_t size, uint64_t* timestamp) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (queue_.size() >= latency_ + kBacklog) {
-        // Full: wait until half the backlog has gone, so that a caller faster than the sink
-        // is woken once for several blocks rather than once for each.
-        do {
-            pusherWaiting_ = true;
-            spaceFree_.wait(lock);
-        } while (queue_.size() > latency_ + kBacklog / 2);
-    }
+    progress_.wait(lock, [this] { return queue_.size() < latency_ + kBacklog; });
     std::vector<uint8_t> buffer;
     if (!spareBuffers_.empty()) {
         buffer = std::move(spareBuffers_.back());
@@ -61,26 +54,35 @@ void AudioWorker::Flush() {
 }
 
 bool AudioWorker::HasDeliverableLocked() const {
-    return !queue_.empty() && (queue_.size() > latency_ || delivered_ < flushUpTo_);
+    return !queue_.empty() && (queue_.size() > latency_ || taken_ < flushUpTo_);
+}
+
+void AudioWorker::TakeDeliverableLocked(std::vector<AudioBlock>& batch) {
+    while (HasDeliverableLocked()) {
+        batch.push_back(std::move(queue_.front()));
+        queue_.pop_front();
+        ++taken_;
+    }
 }
 
 void AudioWorker::Run() {
+    // Blocks are taken in batches, so that a fast caller and the thread do not hand the
+    // lock back and forth for every block.
+    std::vector<AudioBlock> batch;
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
         blockReady_.wait(lock, [this] { return stopping_ || HasDeliverableLocked(); });
         if (!HasDeliverableLocked()) return;  // stopping, and everything has been delivered
-        AudioBlock block = std::move(queue_.front());
-        queue_.pop_front();
-        const bool wakePusher = pusherWaiting_ && queue_.size() <= latency_ + kBacklog / 2;
-        if (wakePusher) pusherWaiting_ = false;
+        TakeDeliverableLocked(batch);
+        // The queue has room again while the batch goes out.
+        progress_.notify_all();
         lock.unlock();
-        if (wakePusher) spaceFree_.notify_one();
-        sink_(block);
+        for (AudioBlock& block : batch) sink_(block);
         lock.lock();
-        spareBuffers_.push_back(std::move(block.bytes));
-        ++delivered_;
-        // Only Flush waits for deliveries.
-        if (delivered_ == flushUpTo_) progress_.notify_all();
+        for (AudioBlock& block : batch) spareBuffers_.push_back(std::move(block.bytes));
+        delivered_ += batch.size();
+        batch.clear();
+        progress_.notify_all();
     }
 }
 

@@ -47,23 +47,24 @@ public:
 
 private:
     // How many blocks beyond the held-back ones may wait for the thread.
-    static constexpr std::size_t kBacklog = 8;
+    static constexpr std::size_t kBacklog = 16;
 
     void Run();
     bool HasDeliverableLocked() const;
+    // Moves every block that may go out now from the queue into the batch.
+    void TakeDeliverableLocked(std::vector<AudioBlock>& batch);
 
     Sink sink_;
     std::mutex mutex_;
     std::condition_variable blockReady_;  // the thread has something to deliver, or must end
-    std::condition_variable spaceFree_;   // the queue has drained to half its backlog
-    std::condition_variable progress_;    // every block up to flushUpTo_ was delivered
+    std::condition_variable progress_;    // a block was delivered
     std::deque<AudioBlock> queue_;
     std::vector<std::vector<uint8_t>> spareBuffers_;
     std::size_t latency_ = 0;
     uint64_t pushed_ = 0;
-    uint64_t delivered_ = 0;
-    uint64_t flushUpTo_ = 0;      // blocks up to this count are delivered regardless of latency
-    bool pusherWaiting_ = false;  // Push waits on spaceFree_
+    uint64_t taken_ = 0;      // blocks the thread has taken from the queue
+    uint64_t delivered_ = 0;  // blocks that have been through the sink
+    uint64_t flushUpTo_ = 0;  // blocks up to this count are delivered regardless of latency
     bool stopping_ = false;
     std::thread thread_;  // last: starts once everything above exists
 };
