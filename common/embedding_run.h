@@ -17,6 +17,7 @@
 #include "same_file.h"
 #include "scoped_object.h"
 #include "wav_pcm_format.h"
+#include "wav_pcm_muxer.h"
 #include "wav_pcm_parser.h"
 
 constexpr int64_t kFramesPerBlock = 512;
@@ -76,7 +77,9 @@ protected:
 
     // Lost output is a failure of the run, not something to report as a success.
     void CheckOutput() {
-        muxerChecker_.CheckResult(listener_.OutputResult(), OutputFailureContext());
+        const int32_t output = listener_.OutputResult();
+        // Runs once per block: the context message is built only for a failure.
+        if (output != kWavMuxerSuccess) muxerChecker_.CheckResult(output, OutputFailureContext());
     }
 
     // Creates the WAV reader and opens the input. Returns an exit status when the reader
