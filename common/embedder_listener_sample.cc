@@ -1,12 +1,10 @@
 #include "embedder_listener_sample.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
-#include <new>
 
 #include "sample_conversion.h"
 
@@ -43,13 +41,6 @@ PackedBuffer AllocatePacked(uint64_t bytes) {
     return PackedBuffer(static_cast<uint8_t*>(std::malloc(bytes > 0 ? bytes : 1)), &std::free);
 }
 
-// The writer takes a 32-bit length; a larger block would be cut short, so it counts as a
-// failed write rather than being truncated silently.
-int32_t WriteToWav(IWavPcmMuxer* writer, const uint8_t* bytes, uint64_t length) {
-    if (length > static_cast<uint64_t>(INT32_MAX)) return kWavMuxerIoError;
-    return writer->Write(bytes, static_cast<int32_t>(length));
-}
-
 }  // namespace
 
 std::string FormatEmbedderMessage(const Corvida::EmbedderMessage& message) {
@@ -71,10 +62,6 @@ std::string FormatEmbedderMessage(const Corvida::EmbedderMessage& message) {
 
 // --- PellionEmbedderListenerSample ---
 
-PellionEmbedderListenerSample::~PellionEmbedderListenerSample() {
-    Close();
-}
-
 int32_t PellionEmbedderListenerSample::Open(const char* outputFile, int32_t samplingRate,
                                             int32_t nbChannels, int32_t bitsPerSample) {
     nbChannels_ = nbChannels;
@@ -83,24 +70,8 @@ int32_t PellionEmbedderListenerSample::Open(const char* outputFile, int32_t samp
         std::setvbuf(stdout, nullptr, _IONBF, 0);
         return kWavMuxerSuccess;
     }
-    writer_ = CreateWavPcmMuxer();
-    if (writer_ == nullptr) return kWavMuxerGenericError;
-    return writer_->Open(outputFile, static_cast<int16_t>(nbChannels),
-                         static_cast<uint32_t>(samplingRate), static_cast<int16_t>(bitsPerSample));
-}
-
-void PellionEmbedderListenerSample::Close() {
-    if (writer_ == nullptr) return;
-    // Closing before destroying keeps the result of completing the file, which the destroy
-    // function would drop.
-    const int32_t result = writer_->Close();
-    if (result != kWavMuxerSuccess) RecordOutputFailure(result);
-    DestroyWavPcmMuxer(writer_);
-}
-
-void PellionEmbedderListenerSample::RecordOutputFailure(int32_t code) {
-    int32_t expected = kWavMuxerSuccess;
-    outputResult_.compare_exchange_strong(expected, code, std::memory_order_acq_rel);
+    output_.CreateWriter();
+    return output_.OpenWriter(outputFile, samplingRate, nbChannels, bitsPerSample);
 }
 
 void PellionEmbedderListenerSample::OnMessage(const Corvida::EmbedderMessage& message) {
@@ -124,7 +95,7 @@ void PellionEmbedderListenerSample::OnAudioBuffer(uint8_t* data, uint64_t size,
         packed = AllocatePacked(words * 3);
         if (!packed) {
             // Dropping the block silently would lose audio while the run reports success.
-            RecordOutputFailure(kWavMuxerIoError);
+            output_.RecordFailure(kWavMuxerIoError);
             return;
         }
         PackSamples32To24(data, words, packed.get());
@@ -136,46 +107,23 @@ void PellionEmbedderListenerSample::OnAudioBuffer(uint8_t* data, uint64_t size,
         if (stdinEndianness == "be") {
             SwapSampleBytes(bytes, length, static_cast<uint64_t>(bitsPerSample_ / 8));
         }
-        if (std::fwrite(bytes, 1, length, stdout) != length) {
-            // Also a closed pipe: SIGPIPE is ignored, so the write fails with EPIPE.
-            RecordOutputFailure(kWavMuxerIoError);
-        }
+        output_.WriteStdout(bytes, length);
         return;
     }
-    if (writer_ != nullptr) {
-        const int32_t result = WriteToWav(writer_, bytes, length);
-        if (result != kWavMuxerSuccess) RecordOutputFailure(result);
-    }
+    output_.WriteWav(bytes, length);
 }
 
 // --- OnlinePellionEmbedderListenerSample ---
 
-OnlinePellionEmbedderListenerSample::OnlinePellionEmbedderListenerSample()
-    : writer_(CreateWavPcmMuxer()) {}
-
-OnlinePellionEmbedderListenerSample::~OnlinePellionEmbedderListenerSample() {
-    Close();
+OnlinePellionEmbedderListenerSample::OnlinePellionEmbedderListenerSample() {
+    output_.CreateWriter();
 }
 
 int32_t OnlinePellionEmbedderListenerSample::Open(const char* outputFile, int32_t samplingRate,
                                                   int32_t nbChannels, int32_t bitsPerSample) {
     nbChannels_ = nbChannels;
     bitsPerSample_ = bitsPerSample;
-    if (writer_ == nullptr) return kWavMuxerGenericError;
-    return writer_->Open(outputFile, static_cast<int16_t>(nbChannels),
-                         static_cast<uint32_t>(samplingRate), static_cast<int16_t>(bitsPerSample));
-}
-
-void OnlinePellionEmbedderListenerSample::Close() {
-    if (writer_ == nullptr) return;
-    const int32_t result = writer_->Close();
-    if (result != kWavMuxerSuccess) RecordOutputFailure(result);
-    DestroyWavPcmMuxer(writer_);
-}
-
-void OnlinePellionEmbedderListenerSample::RecordOutputFailure(int32_t code) {
-    int32_t expected = kWavMuxerSuccess;
-    outputResult_.compare_exchange_strong(expected, code, std::memory_order_acq_rel);
+    return output_.OpenWriter(outputFile, samplingRate, nbChannels, bitsPerSample);
 }
 
 void OnlinePellionEmbedderListenerSample::OnMessage(const Corvida::EmbedderMessage& message) {
@@ -191,11 +139,10 @@ void OnlinePellionEmbedderListenerSample::OnAudioBuffer(uint8_t* data, uint64_t 
         PrintTimestamp(console, static_cast<double>(seconds));
         std::free(timestamp);
     }
-    if (writer_ == nullptr || data == nullptr || size == 0) return;
+    if (!output_.HasWriter() || data == nullptr || size == 0) return;
 
     if (bitsPerSample_ != 24) {
-        const int32_t result = WriteToWav(writer_, data, size);
-        if (result != kWavMuxerSuccess) RecordOutputFailure(result);
+        output_.WriteWav(data, size);
         return;
     }
     if (nbChannels_ <= 0) return;
@@ -205,10 +152,9 @@ void OnlinePellionEmbedderListenerSample::OnAudioBuffer(uint8_t* data, uint64_t 
     const uint64_t words = frames * channels;
     PackedBuffer packed = AllocatePacked(words * 3);
     if (!packed) {
-        RecordOutputFailure(kWavMuxerIoError);
+        output_.RecordFailure(kWavMuxerIoError);
         return;
     }
     PackSamples32To24(data, words, packed.get());
-    const int32_t result = WriteToWav(writer_, packed.get(), words * 3);
-    if (result != kWavMuxerSuccess) RecordOutputFailure(result);
+    output_.WriteWav(packed.get(), words * 3);
 }

@@ -2,13 +2,12 @@
 // print the messages and block timestamps, and write the audio out.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <ostream>
 #include <string>
 
+#include "listener_output.h"
 #include "pellion_audio_embedder.h"
-#include "wav_pcm_muxer.h"
 
 // Listener of pellion-embed: WAV file through the writer, or raw PCM on standard output.
 class PellionEmbedderListenerSample : public Corvida::IEmbedderListener {
@@ -16,7 +15,7 @@ public:
     PellionEmbedderListenerSample() = default;
     PellionEmbedderListenerSample(const PellionEmbedderListenerSample&) = delete;
     PellionEmbedderListenerSample& operator=(const PellionEmbedderListenerSample&) = delete;
-    ~PellionEmbedderListenerSample() override;
+    ~PellionEmbedderListenerSample() override = default;
 
     void OnMessage(const Corvida::EmbedderMessage& message) override;
     void OnAudioBuffer(uint8_t* data, uint64_t size, uint64_t* timestamp) override;
@@ -25,12 +24,12 @@ public:
     int32_t Open(const char* outputFile, int32_t samplingRate, int32_t nbChannels,
                  int32_t bitsPerSample);
     // Completes and closes the WAV file, if any. A second call does nothing.
-    void Close();
+    void Close() { output_.Close(); }
 
     // kWavMuxerSuccess while every block has been written; otherwise the code of the first
     // failure (a write cut short, standard output closed, the WAV file not completed), so that
     // the driver does not report a run whose output was lost as a success.
-    int32_t OutputResult() const { return outputResult_.load(std::memory_order_acquire); }
+    int32_t OutputResult() const { return output_.Result(); }
 
     // Set by the driver before Open.
     bool outputIsStdout = false;
@@ -41,12 +40,9 @@ public:
     std::ostream* console = nullptr;
 
 private:
-    void RecordOutputFailure(int32_t code);
-
     int32_t bitsPerSample_ = 0;
     int32_t nbChannels_ = 0;
-    IWavPcmMuxer* writer_ = nullptr;
-    std::atomic<int32_t> outputResult_{kWavMuxerSuccess};
+    ListenerOutput output_;
 };
 
 // Listener of pellion-embed-online: WAV file only, every line printed, timestamps released
@@ -57,25 +53,22 @@ public:
     OnlinePellionEmbedderListenerSample(const OnlinePellionEmbedderListenerSample&) = delete;
     OnlinePellionEmbedderListenerSample& operator=(const OnlinePellionEmbedderListenerSample&) =
         delete;
-    ~OnlinePellionEmbedderListenerSample() override;
+    ~OnlinePellionEmbedderListenerSample() override = default;
 
     void OnMessage(const Corvida::EmbedderMessage& message) override;
     void OnAudioBuffer(uint8_t* data, uint64_t size, uint64_t* timestamp) override;
 
     int32_t Open(const char* outputFile, int32_t samplingRate, int32_t nbChannels,
                  int32_t bitsPerSample);
-    void Close();
-    int32_t OutputResult() const { return outputResult_.load(std::memory_order_acquire); }
+    void Close() { output_.Close(); }
+    int32_t OutputResult() const { return output_.Result(); }
 
     std::ostream* console = nullptr;
 
 private:
-    void RecordOutputFailure(int32_t code);
-
     int32_t bitsPerSample_ = 0;
     int32_t nbChannels_ = 0;
-    IWavPcmMuxer* writer_ = nullptr;
-    std::atomic<int32_t> outputResult_{kWavMuxerSuccess};
+    ListenerOutput output_;
 };
 
 // The line OnMessage prints for a message, without its end of line. Information lines are

@@ -1,5 +1,6 @@
 // Holds a feeding loop to the pace of real time: WaitUntil returns once as much monotonic
-// time has passed since the first call as the media time has advanced.
+// time has passed since the first call as the media time has advanced. The first call
+// widens the calling thread's timer slack to 2 ms, so that a wait takes two or three sleeps.
 #pragma once
 
 #include <cstdint>

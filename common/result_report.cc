@@ -24,8 +24,8 @@ void PrintResultLine(std::ostream& out, const RunResult& result, bool printSucce
 }
 
 int ExitStatusFor(int32_t code) {
-    constexpr int32_t kUndefinedError = 51;
-    return code >= 0 && code <= 255 ? code : kUndefinedError;
+    constexpr int32_t kUndefinedErrorCode = 51;
+    return code >= 0 && code <= 255 ? code : kUndefinedErrorCode;
 }
 
 }  // namespace CorvidaUtils

@@ -42,10 +42,9 @@ void PrintResultLine(std::ostream& out, const RunResult& result, bool printSucce
 
 constexpr int32_t kCommandLineErrorCode = 43;
 
-// The exit status for a run's result code: the code itself where an exit status can carry
-// it (0 to 255). A code outside that range, which only a library result passed on
-// unconverted can give, would be cut to its low byte by the system (256 would read as
-// success), so it ends the run with 51, the undefined error.
+// The process exit status for a result code: the code itself when an exit status can carry
+// it, otherwise 51 (undefined error). Only a code passed on unconverted can be out of range;
+// cut to its low byte it could read as success (256) or as another error.
 int ExitStatusFor(int32_t code);
 
 }  // namespace CorvidaUtils

@@ -9,3 +9,11 @@ bool IsSameFile(const std::string& input, const std::string& output) {
     if (stat(input.c_str(), &in) != 0 || stat(output.c_str(), &out) != 0) return false;
     return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
 }
+
+bool IsFileOnDescriptor(int fd, const std::string& output) {
+    struct stat open {};
+    struct stat out {};
+    if (fstat(fd, &open) != 0 || stat(output.c_str(), &out) != 0) return false;
+    // Only a regular file loses its contents to the output: /dev/null may be both.
+    return S_ISREG(open.st_mode) && open.st_dev == out.st_dev && open.st_ino == out.st_ino;
+}

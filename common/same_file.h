@@ -5,3 +5,7 @@
 // True when `output` names the file `input` is: the same path, or the same device and inode
 // (a link, another spelling of the path). Writing the output would then destroy the input.
 bool IsSameFile(const std::string& input, const std::string& output);
+
+// True when `output` names the regular file open on descriptor `fd`, such as standard input
+// redirected from a file.
+bool IsFileOnDescriptor(int fd, const std::string& output);

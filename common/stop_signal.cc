@@ -16,7 +16,7 @@ pthread_t mainThread;
 
 void OnStopSignal(int signalNumber) {
     // A process-directed signal may land on a thread of the embedder library; hand it to the
-    // main thread so that its blocking read is interrupted.
+    // main thread, whose blocking read must end.
     if (!pthread_equal(pthread_self(), mainThread)) {
         pthread_kill(mainThread, signalNumber);
         return;
@@ -27,8 +27,8 @@ void OnStopSignal(int signalNumber) {
         return;
     }
     stopRequested = 1;
-    // Make standard input read as ended: covers a signal that arrives just before the loop
-    // blocks in read(), which EINTR alone would miss.
+    // Make standard input read as ended. The interrupted read() is restarted on the new
+    // descriptor and returns end of file; a read that was about to start does the same.
     const int savedErrno = errno;
     const int devNull = open("/dev/null", O_RDONLY);
     if (devNull >= 0) {
@@ -45,7 +45,9 @@ void InstallStopSignalHandlers() {
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a blocking read must return with EINTR
+    // Restarting keeps the signal from failing the writes of the console lines and of the
+    // audio, on whatever thread they are when it arrives.
+    action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);

@@ -4,111 +4,46 @@
 // The run: read the command line; open the input and check its rate; open the output
 // through the listener; create and configure the embedder; feed it blocks of 512 frames (a
 // WAV file at the pace of real time); finalise it; print one result line. Every failure is a
-// CodeException caught once below, and its general result code is the exit status.
+// CodeException caught once, and its general result code is the exit status.
 #include <cstdio>
 #include <iostream>
 #include <optional>
 #include <string>
 
-#include "argument_store.h"
-#include "audio_buffer.h"
-#include "code_exception.h"
 #include "embedder_listener_sample.h"
 #include "embedder_settings.h"
 #include "embedder_setup.h"
-#include "pellion_audio_embedder.h"
-#include "rendering_clock.h"
-#include "result_report.h"
-#include "same_file.h"
+#include "embedding_run.h"
 #include "sample_conversion.h"
-#include "scoped_object.h"
 #include "stop_signal.h"
 #include "timecode_keeper.h"
-#include "wav_pcm_parser.h"
 
 namespace {
 
-using CorvidaUtils::CodeException;
-using CorvidaUtils::ExceptionSdk;
-using CorvidaUtils::ExceptionWavMuxer;
-using CorvidaUtils::ExceptionWavParser;
-
-constexpr int64_t kFramesPerBlock = 512;
-constexpr int32_t kMemoryError = 5;
-constexpr int32_t kWrongRate = 18;
-constexpr int32_t kIoError = 44;
 constexpr int32_t kNoChannel = 35;
 
-class EmbeddingRun {
+class EmbedderRun : public EmbeddingRun<PellionEmbedderListenerSample> {
 public:
-    EmbeddingRun(int argc, char** argv) : argc_(argc), argv_(argv) {}
-    int Run();
+    EmbedderRun(int argc, char** argv) : EmbeddingRun(argc, argv) {}
 
 private:
-    // Returns an exit status when the run ends before its ordinary end (help, or a clock or
-    // reader that cannot be made).
-    std::optional<int> SetUp();
-    void Feed();
+    std::optional<int> SetUp() override;
+    void SelectChannel(Corvida::IPellionAudioEmbedder& embedder);
+    void Feed() override;
     bool ReadBlock(int64_t& frameCount, uint64_t& mediaTime);
-    void Finalize();
-    void CheckOutput();
+    void EndJob() override;
+    void PrintResult() override;
+    std::string OutputFailureContext() const override;
+    void ReleaseBuffers() override;
+
+    // With raw audio on standard output, every console line goes to standard error.
     std::ostream& console() const { return settings_.outputIsStdout ? std::cerr : std::cout; }
 
-    const int argc_;
-    char** const argv_;
-
-    PellionEmbedderListenerSample listener_;
-    CodeException checker_;
-    ExceptionWavParser parserChecker_;
-    ExceptionWavMuxer muxerChecker_;
-    ExceptionSdk sdkChecker_;
-    ArgumentStore store_;
     EmbedderSettings settings_;
-
-    ScopedObject<IRenderingClock, DestroyRenderingClock> clock_;
-    ScopedObject<IWavPcmParser, DestroyWavPcmParser> reader_;
-    ScopedObject<Corvida::IPellionAudioEmbedder, Corvida::DestroyPellionAudioEmbedder> embedder_;
-    WavPcmFormat format_;
-    ScopedAudioBuffer samples_;
     ScopedAudioBuffer widened_;
-    bool initialized_ = false;
-    CorvidaUtils::RunResult result_;
 };
 
-int EmbeddingRun::Run() {
-    std::optional<int> earlyExit;
-    CorvidaUtils::RunCatchingErrors(
-        [&] {
-            earlyExit = SetUp();
-            if (!earlyExit) Feed();
-        },
-        result_);
-    if (earlyExit) return *earlyExit;
-
-    samples_.buffer.Release();
-    widened_.buffer.Release();
-    if (initialized_) Finalize();
-
-    // The embedder goes before the listener is closed: audio it returns while being finalised
-    // or destroyed still reaches the output, which is complete when the result line appears.
-    clock_.reset();
-    reader_.reset();
-    embedder_.reset();
-    listener_.Close();
-    // Blocks returned while finalising, and the completion of the WAV file, may fail too.
-    if (result_.code == 0) CorvidaUtils::RunCatchingErrors([&] { CheckOutput(); }, result_);
-
-    if (result_.code == CorvidaUtils::kCommandLineErrorCode) {
-        CorvidaUtils::PrintResultLine(
-            embedder_tool::consoleForCommandLineError(store_), result_, false,
-            [&](std::ostream& out) { embedder_tool::printUsage(argc_, argv_, out); });
-    } else {
-        CorvidaUtils::PrintResultLine(console(), result_, !settings_.silent, nullptr);
-    }
-    return CorvidaUtils::ExitStatusFor(result_.code);
-}
-
-std::optional<int> EmbeddingRun::SetUp() {
+std::optional<int> EmbedderRun::SetUp() {
     store_.parse(argc_, argv_);
     embedder_tool::readEmbedderSettings(store_, settings_);
     if (store_.hasOption("-h")) return 0;
@@ -118,9 +53,7 @@ std::optional<int> EmbeddingRun::SetUp() {
     listener_.stdinEndianness = settings_.stdinEndianness;
     listener_.console = &console();
 
-    if (!settings_.silent) {
-        PrintVersionLine(console());
-    }
+    if (!settings_.silent) PrintVersionLine(console());
 
     clock_.reset(CreateRenderingClock());
     if (!clock_) return kMemoryError;
@@ -128,65 +61,56 @@ std::optional<int> EmbeddingRun::SetUp() {
     if (settings_.inputIsStdin) {
         format_ = settings_.stdinFormat;
         std::setvbuf(stdin, nullptr, _IONBF, 0);
-    } else {
-        reader_.reset(CreateWavPcmParser());
-        if (!reader_) return kMemoryError;
-        parserChecker_.CheckResult(reader_->Open(settings_.inputFile.c_str(), &format_, false),
-                                   "Unable to open input file");
+    } else if (const std::optional<int> exit = OpenWavInput(settings_.inputFile)) {
+        return exit;
     }
 
     if (!settings_.silent) {
-        console() << "Input file:" << (settings_.inputIsStdin ? "stdin" : settings_.inputFile)
-                  << " frequency:" << format_.samplingRate << " channels:" << format_.nbChannels
-                  << " bits per sample:" << format_.bitsPerSample << std::endl;
+        PrintInputLine(console(), settings_.inputIsStdin ? "stdin" : settings_.inputFile);
     }
-    checker_.Check(format_.samplingRate == 48000, kWrongRate, "Only 48000Hz WAV files can be used");
-
-    // Creating the output would truncate the input before a single block is read.
-    if (!settings_.inputIsStdin && !settings_.outputIsStdout) {
-        checker_.Check(!IsSameFile(settings_.inputFile, settings_.outputFile), kIoError,
-                       "Output file is the input file");
+    CheckSamplingRate();
+    if (!settings_.outputIsStdout) {
+        if (settings_.inputIsStdin) {
+            // Raw input redirected from the output file would be lost the same way.
+            checker_.Check(!IsFileOnDescriptor(fileno(stdin), settings_.outputFile), kIoError,
+                           "Output file is the input file");
+        } else {
+            CheckOutputIsNotInput(settings_.inputFile, settings_.outputFile);
+        }
     }
-    muxerChecker_.CheckResult(
-        listener_.Open(settings_.outputFile.c_str(), static_cast<int32_t>(format_.samplingRate),
-                       static_cast<int32_t>(format_.nbChannels),
-                       static_cast<int32_t>(format_.bitsPerSample)),
-        "Unable to initialize embedder listener");
+    OpenListener(settings_.outputFile);
 
     sdkChecker_.CheckResult(
         Corvida::CreatePellionAudioEmbedder(&listener_, embedder_.out(), nullptr),
         "Create Pellion AudioEmbedder failed");
-    sdkChecker_.CheckResult(embedder_ ? 0 : 2, "Create Pellion AudioEmbedder failed");
-    Corvida::IPellionAudioEmbedder& embedder = *embedder_.get();
+    Corvida::IPellionAudioEmbedder& embedder = CreatedEmbedder();
 
     ApplyThreadSettings(store_, settings_, embedder, sdkChecker_);
     ApplyAudioFormat(format_, embedder, sdkChecker_);
+    SelectChannel(embedder);
+    ApplyRecordDirectory(store_, settings_, embedder, sdkChecker_);
+    Initialize();
+    AllocateSampleBuffer();
+    return std::nullopt;
+}
 
+// The channel named on the command line, or else the first one the embedder lists.
+void EmbedderRun::SelectChannel(Corvida::IPellionAudioEmbedder& embedder) {
     if (store_.hasOption("--channelName")) {
         sdkChecker_.CheckResult(embedder.SetChannelName(settings_.channelName.c_str()),
                                 "SetChannelName failed");
-    } else {
-        const ChannelList channels = GetChannelList(embedder, sdkChecker_);
-        if (!settings_.silent) PrintChannelList(console(), channels);
-        checker_.Check(channels.names != nullptr && channels.count > 0, kNoChannel,
-                       "The embedder offers no channel to select");
-        sdkChecker_.CheckResult(embedder.SetChannelName(channels.names[0]),
-                                "SetChannelName failed");
+        return;
     }
-
-    ApplyRecordDirectory(store_, settings_, embedder, sdkChecker_);
-    sdkChecker_.CheckResult(embedder.Initialize(), "Initialize failed");
-    initialized_ = true;
-
-    const uint64_t bytesPerSample = format_.bitsPerSample / 8;
-    checker_.Check(samples_.buffer.Allocate(format_.nbChannels * kFramesPerBlock * bytesPerSample),
-                   kMemoryError, "Error allocating audio data buffer");
-    return std::nullopt;
+    const ChannelList channels = GetChannelList(embedder, sdkChecker_);
+    if (!settings_.silent) PrintChannelList(console(), channels);
+    checker_.Check(channels.names != nullptr && channels.count > 0, kNoChannel,
+                   "The embedder offers no channel to select");
+    sdkChecker_.CheckResult(embedder.SetChannelName(channels.names[0]), "SetChannelName failed");
 }
 
 // Reads the next block into the sample buffer. False at the end of the input, and after a
 // stop signal: the run then ends as if the input had ended.
-bool EmbeddingRun::ReadBlock(int64_t& frameCount, uint64_t& mediaTime) {
+bool EmbedderRun::ReadBlock(int64_t& frameCount, uint64_t& mediaTime) {
     if (StopRequested()) return false;
     AudioBuffer& samples = samples_.buffer;
     if (!settings_.inputIsStdin) {
@@ -209,7 +133,7 @@ bool EmbeddingRun::ReadBlock(int64_t& frameCount, uint64_t& mediaTime) {
     return bytes > 0;
 }
 
-void EmbeddingRun::Feed() {
+void EmbedderRun::Feed() {
     Corvida::IPellionAudioEmbedder& embedder = *embedder_.get();
     const uint64_t bytesPerSample = format_.bitsPerSample / 8;
     AudioBuffer& samples = samples_.buffer;
@@ -250,25 +174,35 @@ void EmbeddingRun::Feed() {
     }
 }
 
-// Lost output is a failure of the run, not something to report as a success.
-void EmbeddingRun::CheckOutput() {
-    muxerChecker_.CheckResult(listener_.OutputResult(),
-                              settings_.outputIsStdout ? "Unable to write audio to standard output"
-                                                       : "Unable to write output file");
+void EmbedderRun::ReleaseBuffers() {
+    widened_.buffer.Release();
+    EmbeddingRun::ReleaseBuffers();
 }
 
-void EmbeddingRun::Finalize() {
+void EmbedderRun::EndJob() {
     const int32_t finalized = embedder_->Finalize();
-    if (finalized != 0) {
-        result_.code = sdkChecker_.ConvertCode(finalized);
-        result_.message = "Error finalizing embedder.";
+    if (finalized != 0) SetEndJobFailure(finalized);
+}
+
+std::string EmbedderRun::OutputFailureContext() const {
+    return settings_.outputIsStdout ? "Unable to write audio to standard output"
+                                    : "Unable to write output file";
+}
+
+void EmbedderRun::PrintResult() {
+    if (result_.code == CorvidaUtils::kCommandLineErrorCode) {
+        CorvidaUtils::PrintResultLine(
+            embedder_tool::consoleForCommandLineError(store_), result_, false,
+            [&](std::ostream& out) { embedder_tool::printUsage(argc_, argv_, out); });
+        return;
     }
+    CorvidaUtils::PrintResultLine(console(), result_, !settings_.silent, nullptr);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     InstallStopSignalHandlers();
-    EmbeddingRun run(argc, argv);
+    EmbedderRun run(argc, argv);
     return run.Run();
 }

@@ -8,99 +8,38 @@
 // with a report.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "argument_store.h"
-#include "audio_buffer.h"
-#include "code_exception.h"
 #include "embedder_listener_sample.h"
 #include "embedder_setup.h"
+#include "embedding_run.h"
 #include "online_embedder_settings.h"
 #include "password_scrubber.h"
-#include "pellion_audio_embedder.h"
-#include "rendering_clock.h"
-#include "result_report.h"
-#include "same_file.h"
 #include "sample_conversion.h"
-#include "scoped_object.h"
 #include "stop_signal.h"
 #include "timecode_keeper.h"
-#include "wav_pcm_parser.h"
 
 namespace {
 
-using CorvidaUtils::CodeException;
-using CorvidaUtils::ExceptionSdk;
-using CorvidaUtils::ExceptionWavMuxer;
-using CorvidaUtils::ExceptionWavParser;
-
-constexpr int64_t kFramesPerBlock = 512;
-constexpr int32_t kMemoryError = 5;
-constexpr int32_t kWrongRate = 18;
-constexpr int32_t kIoError = 44;
-
-class OnlineEmbeddingRun {
+class OnlineEmbedderRun : public EmbeddingRun<OnlinePellionEmbedderListenerSample> {
 public:
-    OnlineEmbeddingRun(int argc, char** argv) : argc_(argc), argv_(argv) {}
-    int Run();
+    OnlineEmbedderRun(int argc, char** argv) : EmbeddingRun(argc, argv) {}
 
 private:
-    std::optional<int> SetUp();
+    std::optional<int> SetUp() override;
     void HandOverMetadata(Corvida::IPellionAudioEmbedder& embedder);
-    void Feed();
-    void FinalizeJob();
-    void CheckOutput();
+    void Feed() override;
+    void EndJob() override;
+    void PrintResult() override;
+    std::string OutputFailureContext() const override { return "Unable to write output file"; }
 
-    const int argc_;
-    char** const argv_;
-
-    OnlinePellionEmbedderListenerSample listener_;
-    CodeException checker_;
-    ExceptionWavParser parserChecker_;
-    ExceptionWavMuxer muxerChecker_;
-    ExceptionSdk sdkChecker_;
-    ArgumentStore store_;
     OnlineEmbedderSettings settings_;
-
-    ScopedObject<IRenderingClock, DestroyRenderingClock> clock_;
-    ScopedObject<IWavPcmParser, DestroyWavPcmParser> reader_;
-    ScopedObject<Corvida::IPellionAudioEmbedder, Corvida::DestroyPellionAudioEmbedder> embedder_;
-    WavPcmFormat format_;
-    ScopedAudioBuffer samples_;
-    bool initialized_ = false;
-    CorvidaUtils::RunResult result_;
 };
 
-int OnlineEmbeddingRun::Run() {
-    std::optional<int> earlyExit;
-    CorvidaUtils::RunCatchingErrors(
-        [&] {
-            earlyExit = SetUp();
-            if (!earlyExit) Feed();
-        },
-        result_);
-    if (earlyExit) return *earlyExit;
-
-    samples_.buffer.Release();
-    if (initialized_) FinalizeJob();
-
-    clock_.reset();
-    reader_.reset();
-    embedder_.reset();
-    listener_.Close();
-    if (result_.code == 0) CorvidaUtils::RunCatchingErrors([&] { CheckOutput(); }, result_);
-
-    CorvidaUtils::PrintResultLine(std::cout, result_, true, [&](std::ostream& out) {
-        online_tool::printUsage(argc_, argv_, out);
-    });
-    return CorvidaUtils::ExitStatusFor(result_.code);
-}
-
-std::optional<int> OnlineEmbeddingRun::SetUp() {
+std::optional<int> OnlineEmbedderRun::SetUp() {
     store_.parse(argc_, argv_);
     // The store keeps its own copies: the password need not stay readable in the process's
     // argument vector by every user of the machine for the whole run.
@@ -113,50 +52,37 @@ std::optional<int> OnlineEmbeddingRun::SetUp() {
 
     clock_.reset(CreateRenderingClock());
     if (!clock_) return kMemoryError;
-    reader_.reset(CreateWavPcmParser());
-    if (!reader_) return kMemoryError;
-    parserChecker_.CheckResult(reader_->Open(settings_.inputFile.c_str(), &format_, false),
-                               "Unable to open input file");
+    if (const std::optional<int> exit = OpenWavInput(settings_.inputFile)) return exit;
 
-    std::cout << "Input file:" << settings_.inputFile << " frequency:" << format_.samplingRate
-              << " channels:" << format_.nbChannels << " bits per sample:" << format_.bitsPerSample
-              << std::endl;
-    checker_.Check(format_.samplingRate == 48000, kWrongRate, "Only 48000Hz WAV files can be used");
-
-    // Creating the output would truncate the input before a single block is read.
-    checker_.Check(!IsSameFile(settings_.inputFile, settings_.outputFile), kIoError,
-                   "Output file is the input file");
-    muxerChecker_.CheckResult(
-        listener_.Open(settings_.outputFile.c_str(), static_cast<int32_t>(format_.samplingRate),
-                       static_cast<int32_t>(format_.nbChannels),
-                       static_cast<int32_t>(format_.bitsPerSample)),
-        "Unable to initialize embedder listener");
+    PrintInputLine(std::cout, settings_.inputFile);
+    CheckSamplingRate();
+    CheckOutputIsNotInput(settings_.inputFile, settings_.outputFile);
+    // Nor may it be the metadata file, which is read only after the output exists.
+    checker_.Check(!IsSameFile(settings_.metadataPath, settings_.outputFile), kIoError,
+                   "Output file is the metadata file");
+    OpenListener(settings_.outputFile);
 
     sdkChecker_.CheckResult(
         Corvida::CreateOnlinePellionAudioEmbedder(
             &listener_, embedder_.out(), settings_.login.c_str(), settings_.password.c_str(),
             settings_.port, settings_.server.c_str()),
         "Create Pellion AudioEmbedder failed");
-    sdkChecker_.CheckResult(embedder_ ? 0 : 2, "Create Pellion AudioEmbedder failed");
-    Corvida::IPellionAudioEmbedder& embedder = *embedder_.get();
+    Corvida::IPellionAudioEmbedder& embedder = CreatedEmbedder();
 
     HandOverMetadata(embedder);
     ApplyThreadSettings(store_, settings_, embedder, sdkChecker_);
     ApplyAudioFormat(format_, embedder, sdkChecker_);
+    // Printed for the user's information; the online embedder picks its channel itself.
     PrintChannelList(std::cout, GetChannelList(embedder, sdkChecker_));
     ApplyRecordDirectory(store_, settings_, embedder, sdkChecker_);
-    sdkChecker_.CheckResult(embedder.Initialize(), "Initialize failed");
-    initialized_ = true;
-
-    const uint64_t bytesPerSample = format_.bitsPerSample / 8;
-    checker_.Check(samples_.buffer.Allocate(format_.nbChannels * kFramesPerBlock * bytesPerSample),
-                   kMemoryError, "Error allocating audio data buffer");
+    Initialize();
+    AllocateSampleBuffer();
     return std::nullopt;
 }
 
 // The metadata file goes to the embedder byte for byte, unparsed; a NUL byte in it ends the
 // text the embedder sees.
-void OnlineEmbeddingRun::HandOverMetadata(Corvida::IPellionAudioEmbedder& embedder) {
+void OnlineEmbedderRun::HandOverMetadata(Corvida::IPellionAudioEmbedder& embedder) {
     {
         std::FILE* probe = std::fopen(settings_.metadataPath.c_str(), "rb");
         checker_.Check(probe != nullptr, kIoError, "Unable to open metadata file");
@@ -177,13 +103,14 @@ void OnlineEmbeddingRun::HandOverMetadata(Corvida::IPellionAudioEmbedder& embedd
     sdkChecker_.CheckResult(embedder.AddMetadata(metadata.c_str()), "AddMetadata failed");
 }
 
-void OnlineEmbeddingRun::Feed() {
+void OnlineEmbedderRun::Feed() {
     Corvida::IPellionAudioEmbedder& embedder = *embedder_.get();
     AudioBuffer& samples = samples_.buffer;
     TimecodeKeeper timecode;
     int64_t frameCount = kFramesPerBlock;
     uint64_t mediaTime = 0;
 
+    // A stop signal ends the feeding as the end of the file would.
     while (!StopRequested()) {
         const int32_t read = reader_->Read(samples.data, &frameCount, &mediaTime);
         if (read == kWavParserEndOfData) break;
@@ -222,30 +149,30 @@ void OnlineEmbeddingRun::Feed() {
     }
 }
 
-// Lost output is a failure of the run, not something to report as a success.
-void OnlineEmbeddingRun::CheckOutput() {
-    muxerChecker_.CheckResult(listener_.OutputResult(), "Unable to write output file");
-}
-
 // When finalising fails but hands back a report, sending the report on saves the job; only
 // a failure to send it, or a failure without a report, fails the run.
-void OnlineEmbeddingRun::FinalizeJob() {
+void OnlineEmbedderRun::EndJob() {
     const char* report = nullptr;
     const int32_t finalized = embedder_->FinalizeWithReport(&report);
     if (finalized == 0) return;
-    int32_t failure = finalized;
     if (report != nullptr && report[0] != '\0') {
-        failure = embedder_->SendJobReport(report);
-        if (failure == 0) return;
+        const int32_t sent = embedder_->SendJobReport(report);
+        if (sent != 0) SetEndJobFailure(sent);
+        return;
     }
-    result_.code = sdkChecker_.ConvertCode(failure);
-    result_.message = "Error finalizing embedder.";
+    SetEndJobFailure(finalized);
+}
+
+void OnlineEmbedderRun::PrintResult() {
+    CorvidaUtils::PrintResultLine(std::cout, result_, true, [&](std::ostream& out) {
+        online_tool::printUsage(argc_, argv_, out);
+    });
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     InstallStopSignalHandlers();
-    OnlineEmbeddingRun run(argc, argv);
+    OnlineEmbedderRun run(argc, argv);
     return run.Run();
 }

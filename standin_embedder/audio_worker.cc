@@ -54,21 +54,34 @@ void AudioWorker::Flush() {
 }
 
 bool AudioWorker::HasDeliverableLocked() const {
-    return !queue_.empty() && (queue_.size() > latency_ || delivered_ < flushUpTo_);
+    return !queue_.empty() && (queue_.size() > latency_ || taken_ < flushUpTo_);
+}
+
+void AudioWorker::TakeDeliverableLocked(std::vector<AudioBlock>& batch) {
+    while (HasDeliverableLocked()) {
+        batch.push_back(std::move(queue_.front()));
+        queue_.pop_front();
+        ++taken_;
+    }
 }
 
 void AudioWorker::Run() {
+    // Blocks are taken in batches, so that a fast caller and the thread do not hand the
+    // lock back and forth for every block.
+    std::vector<AudioBlock> batch;
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
         blockReady_.wait(lock, [this] { return stopping_ || HasDeliverableLocked(); });
         if (!HasDeliverableLocked()) return;  // stopping, and everything has been delivered
-        AudioBlock block = std::move(queue_.front());
-        queue_.pop_front();
+        TakeDeliverableLocked(batch);
+        // The queue has room again while the batch goes out.
+        progress_.notify_all();
         lock.unlock();
-        sink_(block);
+        for (AudioBlock& block : batch) sink_(block);
         lock.lock();
-        spareBuffers_.push_back(std::move(block.bytes));
-        ++delivered_;
+        for (AudioBlock& block : batch) spareBuffers_.push_back(std::move(block.bytes));
+        delivered_ += batch.size();
+        batch.clear();
         progress_.notify_all();
     }
 }

@@ -47,10 +47,12 @@ public:
 
 private:
     // How many blocks beyond the held-back ones may wait for the thread.
-    static constexpr std::size_t kBacklog = 8;
+    static constexpr std::size_t kBacklog = 16;
 
     void Run();
     bool HasDeliverableLocked() const;
+    // Moves every block that may go out now from the queue into the batch.
+    void TakeDeliverableLocked(std::vector<AudioBlock>& batch);
 
     Sink sink_;
     std::mutex mutex_;
@@ -60,7 +62,8 @@ private:
     std::vector<std::vector<uint8_t>> spareBuffers_;
     std::size_t latency_ = 0;
     uint64_t pushed_ = 0;
-    uint64_t delivered_ = 0;
+    uint64_t taken_ = 0;      // blocks the thread has taken from the queue
+    uint64_t delivered_ = 0;  // blocks that have been through the sink
     uint64_t flushUpTo_ = 0;  // blocks up to this count are delivered regardless of latency
     bool stopping_ = false;
     std::thread thread_;  // last: starts once everything above exists

@@ -81,7 +81,7 @@ STANDIN_EXPORT int32_t DestroyPellionAudioEmbedder(IPellionAudioEmbedder*& embed
                                     ours != nullptr ? ours->Listener() : nullptr);
     if (embedder == nullptr) return fault.value_or(code::kNullPointer);
     if (ours == nullptr) return fault.value_or(code::kWrongObjectType);
-    std::unique_ptr<StandinEmbedder>{ours}.reset();
+    delete ours;  // Create handed it out as a raw pointer
     embedder = nullptr;
     return fault.value_or(code::kOk);
 }

@@ -73,19 +73,30 @@ private:
     void LoadLocked() {
         const char* faults = std::getenv(kFaultsVariable);
         const char* tracePath = std::getenv(kTraceVariable);
+        const std::string faultText = faults == nullptr ? "" : faults;
+        const std::string traceText = tracePath == nullptr ? "" : tracePath;
+        // Problems are told once per text, not again at every Create that rereads it.
+        const bool firstLoad = mode_.load(std::memory_order_relaxed) == Mode::kUnloaded;
+        const bool faultsChanged = firstLoad || faultText != loadedFaults_;
+        const bool traceChanged = firstLoad || traceText != loadedTrace_;
+        loadedFaults_ = faultText;
+        loadedTrace_ = traceText;
+
         std::vector<std::string> problems;
-        rules_ = ParseFaultRules(faults == nullptr ? "" : faults, problems);
-        for (const std::string& problem : problems) Complain(problem);
+        rules_ = ParseFaultRules(faultText, problems);
+        if (faultsChanged) {
+            for (const std::string& problem : problems) Complain(problem);
+        }
         calls_.fill(0);
         trace_.reset();
-        if (tracePath != nullptr && *tracePath != '\0') {
-            trace_ = std::make_unique<TraceFile>(tracePath);
+        if (!traceText.empty()) {
+            trace_ = std::make_unique<TraceFile>(traceText);
             if (!trace_->Valid()) {
-                Complain(std::string("cannot open the trace file ") + tracePath);
+                if (traceChanged) Complain("cannot open the trace file " + traceText);
                 trace_.reset();
             }
         }
-        const bool active = (faults != nullptr && *faults != '\0') || trace_ != nullptr;
+        const bool active = !faultText.empty() || trace_ != nullptr;
         mode_.store(active ? Mode::kActive : Mode::kInactive, std::memory_order_release);
     }
 
@@ -94,6 +105,8 @@ private:
     FaultRules rules_;
     std::array<uint64_t, kOpCount> calls_{};
     std::unique_ptr<TraceFile> trace_;
+    std::string loadedFaults_;
+    std::string loadedTrace_;
 };
 
 }  // namespace

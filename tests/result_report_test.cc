@@ -63,3 +63,13 @@ TEST(ResultReportTest, HandlersTurnExceptionsIntoCodes) {
     EXPECT_EQ(result.code, 1);
     EXPECT_EQ(result.message, "Unsupported exception");
 }
+
+TEST(ResultReportTest, ExitStatusIsTheCodeWhenAnExitStatusCanCarryIt) {
+    using CorvidaUtils::ExitStatusFor;
+    EXPECT_EQ(ExitStatusFor(0), 0);
+    EXPECT_EQ(ExitStatusFor(99), 99);
+    EXPECT_EQ(ExitStatusFor(255), 255);
+    EXPECT_EQ(ExitStatusFor(256), 51);
+    EXPECT_EQ(ExitStatusFor(300), 51);
+    EXPECT_EQ(ExitStatusFor(-1), 51);
+}

@@ -81,6 +81,8 @@ ScopedHooks::ScopedHooks(const std::string& faults, const std::string& trace) {
 ScopedHooks::~ScopedHooks() {
     unsetenv("PELLION_STANDIN_FAULTS");
     unsetenv("PELLION_STANDIN_TRACE");
+    // Every Create call reloads the hooks, even one that fails for its missing listener.
+    Corvida::CreatePellionAudioEmbedder(nullptr, nullptr, nullptr);
 }
 
 Embedder Embedder::Local(Corvida::IEmbedderListener* listener) {

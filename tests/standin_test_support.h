@@ -55,7 +55,9 @@ private:
     std::chrono::milliseconds delay_{0};
 };
 
-// Sets both hook variables (an empty text unsets one) for the lifetime of the object.
+// Sets both hook variables (an empty text unsets one) for the lifetime of the object. The
+// library reads them at its next Create call; at the end they are unset and reloaded, so no
+// rule outlives the test.
 class ScopedHooks {
 public:
     explicit ScopedHooks(const std::string& faults, const std::string& trace = "");

@@ -1,0 +1,56 @@
+#include "listener_output.h"
+
+#include <cerrno>
+#include <cstdio>
+
+bool ListenerOutput::CreateWriter() {
+    if (writer_ == nullptr) writer_ = CreateWavPcmMuxer();
+    return writer_ != nullptr;
+}
+
+int32_t ListenerOutput::OpenWriter(const char* path, int32_t samplingRate, int32_t nbChannels,
+                                   int32_t bitsPerSample) {
+    if (writer_ == nullptr) return kWavMuxerGenericError;
+    return writer_->Open(path, static_cast<int16_t>(nbChannels),
+                         static_cast<uint32_t>(samplingRate), static_cast<int16_t>(bitsPerSample));
+}
+
+void ListenerOutput::Close() {
+    if (writer_ == nullptr) return;
+    // Closing before destroying keeps the result of completing the file, which the destroy
+    // function would drop.
+    const int32_t result = writer_->Close();
+    if (result != kWavMuxerSuccess) RecordFailure(result);
+    DestroyWavPcmMuxer(writer_);
+}
+
+void ListenerOutput::WriteWav(const uint8_t* bytes, uint64_t length) {
+    if (writer_ == nullptr) return;
+    // The writer takes a 32-bit length; a larger block would be cut short, so it counts as a
+    // failed write rather than being truncated silently.
+    const int32_t result = length > static_cast<uint64_t>(INT32_MAX)
+                               ? kWavMuxerIoError
+                               : writer_->Write(bytes, static_cast<int32_t>(length));
+    if (result != kWavMuxerSuccess) RecordFailure(result);
+}
+
+void ListenerOutput::WriteStdout(const uint8_t* bytes, uint64_t length) {
+    uint64_t written = 0;
+    while (true) {
+        errno = 0;
+        written += std::fwrite(bytes + written, 1, length - written, stdout);
+        if (written == length) return;
+        // A stop signal may be delivered to the library's thread while it waits to write to a
+        // full pipe; the write then ends early without having failed, and is taken up where it
+        // stopped.
+        if (errno != EINTR) break;
+        std::clearerr(stdout);
+    }
+    // A closed pipe fails here too: SIGPIPE is ignored, so the write fails with EPIPE.
+    RecordFailure(kWavMuxerIoError);
+}
+
+void ListenerOutput::RecordFailure(int32_t writerCode) {
+    int32_t expected = kWavMuxerSuccess;
+    result_.compare_exchange_strong(expected, writerCode, std::memory_order_acq_rel);
+}

@@ -1,0 +1,135 @@
+// The console of pellion-embed, byte for byte: which lines a run prints, in which order, and
+// on which stream.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <string>
+#include <vector>
+
+#include "e2e_embedder_support.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+constexpr size_t kBlockFrames = 512;
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+TEST(E2eEmbedderConsoleTest, WavRunPrintsSetUpLinesTimestampsThenSuccess) {
+    WorkDir dir;
+    const std::string input = dir.path("in.wav");
+    WriteWholeFile(input, SimpleWav(2, 48000, 16, TestSamples(3 * kBlockFrames, 2, 16)));
+    const EmbedderRun run = RunEmbedder(
+        dir, EmbedderOptions(dir, {input, dir.path("out.wav")}, "channels=Main feed:42|B:-7"));
+    EXPECT_EQ(run.process.exitStatus, 0);
+    EXPECT_EQ(run.process.out, VersionLine() + "Input file:" + input +
+                                   " frequency:48000 channels:2 bits per sample:16\n"
+                                   "Available channels (name - id):\n"
+                                   "\tMain feed - 42\n"
+                                   "\tB - -7\n"
+                                   "[INFO] - Stand-in embedder initialized\n"
+                                   "Data timestamp: 0.011\r"
+                                   "Data timestamp: 0.021\r"
+                                   "Data timestamp: 0.032\r"
+                                   "[SUCCESS]\n");
+    EXPECT_EQ(run.process.err, "");
+    EXPECT_EQ(TraceLinesOf(run.trace, "SetChannelName"), Strings{"SetChannelName Main feed"});
+}
+
+TEST(E2eEmbedderConsoleTest, StandardInputRunPrintsNoTimestamps) {
+    WorkDir dir;
+    ProcessOptions options =
+        EmbedderOptions(dir, Concat({"stdin", dir.path("out.wav"), "--channelName=STANDIN-B"},
+                                    StdinFormatArgs(1, 24, "le")));
+    options.stdinChunks = StdinAtOnce(TestSamples(2 * kBlockFrames, 1, 24));
+    const EmbedderRun run = RunEmbedder(dir, options);
+    EXPECT_EQ(run.process.exitStatus, 0);
+    EXPECT_EQ(run.process.out,
+              VersionLine() +
+                  "Input file:stdin frequency:48000 channels:1 bits per sample:24\n"
+                  "[INFO] - Stand-in embedder initialized\n"
+                  "[SUCCESS]\n");
+    EXPECT_EQ(run.process.err, "");
+}
+
+TEST(E2eEmbedderConsoleTest, SilentRunPrintsOnlyWarningsAndErrors) {
+    const std::string messages =
+        "message@Initialize=1:7:careful;message@Initialize=0:0:chatty;"
+        "message@Finalize=2:9:broken;message@Finalize=5:3:odd";
+    const std::string warnings =
+        "[WARNING] - careful (Code: 7)\n"
+        "[ERROR] - broken (Code: 9)\n"
+        "[UNDEFINED] - odd (Code: 3)\n";
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {messages, warnings},
+        {messages + ";Finalize=100",
+         warnings + "[ERROR] code 44 (An I/O error occurred). Error finalizing embedder.\n\n"}};
+    for (const auto& [faults, expected] : rows) {
+        SCOPED_TRACE(faults);
+        WorkDir dir;
+        const std::string input = dir.path("in.wav");
+        WriteWholeFile(input, SimpleWav(1, 48000, 32, TestSamples(2 * kBlockFrames, 1, 32)));
+        const EmbedderRun run = RunEmbedder(
+            dir, EmbedderOptions(dir, {input, dir.path("out.wav"), "--silent=no"}, faults));
+        EXPECT_EQ(run.process.out, expected);
+        EXPECT_EQ(run.process.err, "");
+        EXPECT_FALSE(TraceHas(run.trace, "GetVersion"));
+    }
+}
+
+TEST(E2eEmbedderConsoleTest, RawOutputCarriesOnlyAudioAndTheConsoleGoesToStandardError) {
+    WorkDir dir;
+    const ByteVector samples = TestSamples(3 * kBlockFrames, 2, 16);
+    ProcessOptions options =
+        EmbedderOptions(dir, Concat({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")),
+                        "message@Initialize=1:7:careful;message@Finalize=0:0:chatty;"
+                        "Finalize=100");
+    options.stdinChunks = StdinAtOnce(samples);
+    const EmbedderRun run = RunEmbedder(dir, options);
+    EXPECT_EQ(run.process.exitStatus, 44);
+    // Even with the failing Finalize the held-back audio comes out when the embedder goes.
+    EXPECT_EQ(WithoutMark(BytesOf(run.process.out), 16), WithoutMark(samples, 16));
+    EXPECT_EQ(run.process.err,
+              "[WARNING] - careful (Code: 7)\n"
+              "[ERROR] code 44 (An I/O error occurred). Error finalizing embedder.\n\n");
+}
+
+TEST(E2eEmbedderConsoleTest, FinalizeFailureReplacesSuccessWithTheTranslatedCode) {
+    // Library code 121 is beyond the table: undefined.
+    WorkDir dir;
+    const std::string input = dir.path("in.wav");
+    WriteWholeFile(input, SimpleWav(1, 48000, 16, TestSamples(2 * kBlockFrames, 1, 16)));
+    const EmbedderRun run =
+        RunEmbedder(dir, EmbedderOptions(dir, {input, dir.path("out.wav")}, "Finalize=121"));
+    EXPECT_EQ(run.process.exitStatus, 51);
+    const std::string ending =
+        "Data timestamp: 0.021\r"
+        "[ERROR] code 51 (An undefined error occurred). Error finalizing embedder.\n\n";
+    EXPECT_TRUE(EndsWith(run.process.out, ending)) << run.process.out;
+    EXPECT_EQ(run.process.out.find("[SUCCESS]"), std::string::npos);
+    // The audio handed over before is still in a complete file.
+    const WrittenWav wav = ReadWrittenWav(dir.path("out.wav"));
+    EXPECT_TRUE(wav.complete) << wav.problem;
+    EXPECT_EQ(wav.samples.size(), 2 * kBlockFrames * 2);
+}
+
+TEST(E2eEmbedderConsoleTest, WavFileAt44100HzIsRefusedBeforeTheOutputIsCreated) {
+    WorkDir dir;
+    const std::string input = dir.path("in.wav");
+    const std::string output = dir.path("out.wav");
+    WriteWholeFile(input, SimpleWav(2, 44100, 16, TestSamples(2 * kBlockFrames, 2, 16)));
+    const EmbedderRun run = RunEmbedder(dir, EmbedderOptions(dir, {input, output}));
+    EXPECT_EQ(run.process.exitStatus, 18);
+    EXPECT_EQ(run.process.out, VersionLine() + "Input file:" + input +
+                                   " frequency:44100 channels:2 bits per sample:16\n"
+                                   "[ERROR] code 18 (The audio sample rate shall be only 48000Hz). "
+                                   "Only 48000Hz WAV files can be used\n\n");
+    EXPECT_FALSE(Exists(output));
+    EXPECT_EQ(Operations(run.trace), Strings{"GetVersion"});
+}
+
+}  // namespace

@@ -1,0 +1,362 @@
+// pellion-embed never destroys its input, never reports lost output as a success, and ends in
+// order when it is stopped or its input fails: the embedder is finalised and the WAV file is
+// complete with everything handed over so far.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "e2e_embedder_support.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
+using std::chrono::milliseconds;
+using Strings = std::vector<std::string>;
+
+constexpr size_t kBlockFrames = 512;
+
+// The bytes handed to the embedder, summed over the trace's AddAudioBuffer lines.
+uint64_t BytesHandedOver(const Strings& trace) {
+    uint64_t total = 0;
+    for (const std::string& line : TraceLinesOf(trace, "AddAudioBuffer")) {
+        total += std::stoull(line.substr(line.find(' ') + 1));
+    }
+    return total;
+}
+
+bool StillRunning(pid_t pid) {
+    siginfo_t info{};
+    // WNOWAIT leaves the child to be reaped by its runner.
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
+}
+
+ByteVector Prefix(const ByteVector& bytes, size_t size) {
+    return ByteVector(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
+}
+
+// A FIFO for the program's standard output, with its reading end held by the test.
+class OutputFifo {
+public:
+    explicit OutputFifo(const WorkDir& dir) : path_(dir.path("audio.fifo")) {
+        if (mkfifo(path_.c_str(), 0600) == 0) {
+            // Opened first, and without blocking, so that the program's open does not wait.
+            reader_ = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+        }
+    }
+    OutputFifo(const OutputFifo&) = delete;
+    OutputFifo& operator=(const OutputFifo&) = delete;
+    ~OutputFifo() { CloseReader(); }
+
+    bool valid() const { return reader_ >= 0; }
+    const std::string& path() const { return path_; }
+    // Reads what is there, without waiting; returns the number of bytes read.
+    size_t Drain() {
+        char buffer[65536];
+        size_t total = 0;
+        ssize_t n = 0;
+        while (reader_ >= 0 && (n = read(reader_, buffer, sizeof buffer)) > 0) {
+            received_.append(buffer, static_cast<size_t>(n));
+            total += static_cast<size_t>(n);
+        }
+        // Every writer gone: only meaningful once the program has opened its end.
+        if (n == 0) ended_ = true;
+        return total;
+    }
+    bool ended() const { return ended_; }
+    const std::string& received() const { return received_; }
+    void CloseReader() {
+        if (reader_ >= 0) close(reader_);
+        reader_ = -1;
+    }
+
+private:
+    std::string path_;
+    int reader_ = -1;
+    bool ended_ = false;
+    std::string received_;
+};
+
+// The threads of `pid` other than its main thread: those the library started.
+std::vector<pid_t> OtherThreads(pid_t pid) {
+    std::vector<pid_t> threads;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& entry : std::filesystem::directory_iterator(tasks)) {
+        const pid_t tid = static_cast<pid_t>(std::stol(entry.path().filename().string()));
+        if (tid != pid) threads.push_back(tid);
+    }
+    return threads;
+}
+
+TEST(E2eEmbedderSafetyTest, OutputNamingTheInputEndsTheRunAndLeavesTheInputAlone) {
+    WorkDir dir;
+    const std::string input = dir.path("in.wav");
+    const ByteVector original = SimpleWav(2, 48000, 16, TestSamples(2 * kBlockFrames, 2, 16));
+    WriteWholeFile(input, original);
+    ASSERT_EQ(symlink(input.c_str(), dir.path("symlink.wav").c_str()), 0);
+    ASSERT_EQ(link(input.c_str(), dir.path("hardlink.wav").c_str()), 0);
+    for (const std::string& output :
+         {input, dir.dir() + "/./in.wav", dir.path("symlink.wav"), dir.path("hardlink.wav")}) {
+        SCOPED_TRACE(output);
+        const EmbedderRun run = RunEmbedder(dir, EmbedderOptions(dir, {input, output}));
+        EXPECT_EQ(run.process.exitStatus, 44);
+        EXPECT_TRUE(EndsWith(run.process.out,
+                             "[ERROR] code 44 (An I/O error occurred). "
+                             "Output file is the input file\n\n"))
+            << run.process.out;
+        EXPECT_EQ(ReadWholeFile(input), original);
+        EXPECT_FALSE(TraceHas(run.trace, "CreatePellionAudioEmbedder"));
+    }
+    struct stat info {};
+    ASSERT_EQ(lstat(dir.path("symlink.wav").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+}
+
+// Raw input redirected from a file: the output must not be that file either.
+TEST(E2eEmbedderSafetyTest, OutputNamingTheFileOnStandardInputEndsTheRunAndLeavesItAlone) {
+    WorkDir dir;
+    const std::string input = dir.path("in.raw");
+    const ByteVector original = TestSamples(2 * kBlockFrames, 2, 16);
+    WriteWholeFile(input, original);
+    ASSERT_EQ(link(input.c_str(), dir.path("hardlink.raw").c_str()), 0);
+    for (const std::string& output : {input, dir.path("hardlink.raw")}) {
+        SCOPED_TRACE(output);
+        WriteWholeFile(input, original);
+        ProcessOptions options =
+            EmbedderOptions(dir, Concat({"-c", "exec \"$0\" \"$@\" < \"$INPUT_FILE\"",
+                                         EmbedderToolPath(), "stdin", output},
+                                        StdinFormatArgs(2, 16, "le")));
+        options.env["INPUT_FILE"] = input;
+        const ProcessResult result = RunProcess("/bin/sh", options);
+        EXPECT_EQ(result.exitStatus, 44);
+        EXPECT_TRUE(EndsWith(result.out,
+                             "[ERROR] code 44 (An I/O error occurred). "
+                             "Output file is the input file\n\n"))
+            << result.out;
+        EXPECT_EQ(ReadWholeFile(input), original);
+        EXPECT_FALSE(TraceHas(ReadTraceLines(TracePath(dir)), "CreatePellionAudioEmbedder"));
+    }
+}
+
+TEST(E2eEmbedderSafetyTest, WavOutputOnAFullDeviceIsAnIoError) {
+    WorkDir dir;
+    const std::string input = dir.path("in.wav");
+    WriteWholeFile(input, SimpleWav(2, 48000, 16, TestSamples(3 * kBlockFrames, 2, 16)));
+    const EmbedderRun run = RunEmbedder(dir, EmbedderOptions(dir, {input, "/dev/full"}));
+    EXPECT_EQ(run.process.exitStatus, 44);
+    EXPECT_TRUE(
+        EndsWith(run.process.out,
+                 "[ERROR] code 44 (An I/O error occurred). Unable to write output file\n\n"))
+        << run.process.out;
+    EXPECT_EQ(run.process.out.find("[SUCCESS]"), std::string::npos);
+}
+
+TEST(E2eEmbedderSafetyTest, ClosedPipeOnStandardOutputIsAnIoError) {
+    WorkDir dir;
+    OutputFifo fifo(dir);
+    ASSERT_TRUE(fifo.valid());
+    ProcessOptions options =
+        EmbedderOptions(dir, Concat({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")));
+    options.stdinDevNull = false;
+    // Far more than a pipe holds, so that the program is still writing when the reader goes.
+    options.stdinChunks = StdinAtOnce(TestSamples(3 * 48000, 2, 16));
+    options.stdoutFile = fifo.path();
+    ChildProcess child(EmbedderToolPath(), options);
+    size_t received = 0;
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (received < 100 && Clock::now() < deadline) {
+        child.PumpFor(milliseconds(10));
+        received += fifo.Drain();
+    }
+    ASSERT_GE(received, 100u);
+    fifo.CloseReader();
+    const ProcessResult result = child.Finish();
+    EXPECT_EQ(result.exitStatus, 44);
+    EXPECT_EQ(result.err,
+              "[ERROR] code 44 (An I/O error occurred). "
+              "Unable to write audio to standard output\n\n");
+    EXPECT_TRUE(TraceHas(ReadTraceLines(TracePath(dir)), "Finalize"));
+}
+
+TEST(E2eEmbedderSafetyTest, StopSignalDuringAPacedWavRunEndsItInOrder) {
+    WorkDir dir;
+    const std::string input = dir.path("in.wav");
+    const std::string output = dir.path("out.wav");
+    const ByteVector samples = TestSamples(4 * 48000, 1, 16);  // four seconds
+    WriteWholeFile(input, SimpleWav(1, 48000, 16, samples));
+    ChildProcess child(EmbedderToolPath(), EmbedderOptions(dir, {input, output}));
+    ASSERT_TRUE(WaitForTraceOf(child, dir, "AddAudioBuffer"));
+    child.PumpFor(milliseconds(300));
+    const auto signalled = Clock::now();
+    child.Signal(SIGTERM);
+    const ProcessResult result = child.Finish();
+    // Well before the rest of the file would have been played.
+    EXPECT_LT(Seconds(Clock::now() - signalled).count(), 2.0);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_TRUE(EndsWith(result.out, "[SUCCESS]\n")) << result.out;
+
+    const Strings trace = ReadTraceLines(TracePath(dir));
+    const Strings ending = {"Finalize", "DestroyPellionAudioEmbedder"};
+    ASSERT_GE(trace.size(), 2u);
+    EXPECT_EQ(Strings(trace.end() - 2, trace.end()), ending);
+    const WrittenWav wav = ReadWrittenWav(output);
+    EXPECT_TRUE(wav.complete) << wav.problem;
+    const uint64_t handedOver = BytesHandedOver(trace);
+    EXPECT_EQ(wav.samples.size(), handedOver);
+    ASSERT_GT(handedOver, 0u);
+    ASSERT_LT(handedOver, samples.size());
+    EXPECT_EQ(WithoutMark(wav.samples, 16), WithoutMark(Prefix(samples, handedOver), 16));
+}
+
+TEST(E2eEmbedderSafetyTest, StopSignalWhileStandardInputWaitsEndsTheRunInOrder) {
+    struct Row {
+        int signalNumber;
+        bool rawOutput;
+    };
+    for (const Row& row : {Row{SIGINT, false}, Row{SIGTERM, true}}) {
+        SCOPED_TRACE(row.rawOutput ? "raw output" : "WAV output");
+        WorkDir dir;
+        const std::string output = row.rawOutput ? "stdout" : dir.path("out.wav");
+        // 250 frames and one byte more, then nothing for long: the read that the signal cuts
+        // short ends in the middle of a frame, which is dropped.
+        const ByteVector first = TestSamples(250, 2, 16);
+        ByteVector sent = first;
+        sent.push_back(0x5A);
+        ProcessOptions options =
+            EmbedderOptions(dir, Concat({"stdin", output}, StdinFormatArgs(2, 16, "le")));
+        options.stdinDevNull = false;
+        options.stdinChunks = {{milliseconds(0), TextOf(sent)},
+                               {milliseconds(60000), TextOf(TestSamples(250, 2, 16))}};
+        ChildProcess child(EmbedderToolPath(), options);
+        ASSERT_TRUE(WaitForTraceOf(child, dir, "Initialize"));
+        child.PumpFor(milliseconds(300));
+        child.Signal(row.signalNumber);
+        const ProcessResult result = child.Finish();
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitStatus, 0);
+
+        const Strings trace = ReadTraceLines(TracePath(dir));
+        const Strings ending = {"AddAudioBuffer 1000 null", "Finalize",
+                                "DestroyPellionAudioEmbedder"};
+        ASSERT_GE(trace.size(), ending.size());
+        EXPECT_EQ(Strings(trace.end() - 3, trace.end()), ending);
+        if (row.rawOutput) {
+            // Silent: standard output holds the audio and nothing else.
+            EXPECT_EQ(WithoutMark(BytesOf(result.out), 16), WithoutMark(first, 16));
+            EXPECT_EQ(result.err, "");
+        } else {
+            EXPECT_TRUE(EndsWith(result.out, "[SUCCESS]\n")) << result.out;
+            const WrittenWav wav = ReadWrittenWav(output);
+            EXPECT_TRUE(wav.complete) << wav.problem;
+            EXPECT_EQ(WithoutMark(wav.samples, 16), WithoutMark(first, 16));
+        }
+    }
+}
+
+TEST(E2eEmbedderSafetyTest, SecondStopSignalEndsAStuckRunAtOnce) {
+    WorkDir dir;
+    OutputFifo fifo(dir);  // never read: the program gets stuck writing
+    ASSERT_TRUE(fifo.valid());
+    ProcessOptions options =
+        EmbedderOptions(dir, Concat({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")));
+    options.stdinDevNull = false;
+    options.stdinChunks = StdinAtOnce(TestSamples(3 * 48000, 2, 16));
+    options.stdoutFile = fifo.path();
+    ChildProcess child(EmbedderToolPath(), options);
+    ASSERT_TRUE(WaitForTraceOf(child, dir, "AddAudioBuffer"));
+    child.PumpFor(milliseconds(300));
+    child.Signal(SIGTERM);
+    // Finalising waits for audio that cannot be written: the first signal cannot end the run.
+    child.PumpFor(milliseconds(300));
+    ASSERT_TRUE(StillRunning(child.pid()));
+    const auto second = Clock::now();
+    child.Signal(SIGTERM);
+    const ProcessResult result = child.Finish();
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.signal, SIGTERM);
+    EXPECT_LT(Seconds(Clock::now() - second).count(), 2.0);
+}
+
+// A stop signal may be delivered to any thread that does not block it, among them the library's
+// thread that is writing audio to standard output. It must not cost the audio handed over.
+TEST(E2eEmbedderSafetyTest, StopSignalLandingOnALibraryThreadLosesNoAudio) {
+    WorkDir dir;
+    OutputFifo fifo(dir);  // read only after the signal: until then the writing thread waits
+    ASSERT_TRUE(fifo.valid());
+    const ByteVector samples = TestSamples(3 * 48000, 2, 16);
+    ProcessOptions options =
+        EmbedderOptions(dir, Concat({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")));
+    options.stdinDevNull = false;
+    options.stdinChunks = StdinAtOnce(samples);
+    options.stdoutFile = fifo.path();
+    options.timeout = std::chrono::milliseconds(20000);
+    ChildProcess child(EmbedderToolPath(), options);
+    ASSERT_TRUE(WaitForTraceOf(child, dir, "AddAudioBuffer"));
+    child.PumpFor(milliseconds(300));
+    const std::vector<pid_t> libraryThreads = OtherThreads(child.pid());
+    ASSERT_FALSE(libraryThreads.empty());
+    ASSERT_EQ(syscall(SYS_tgkill, child.pid(), libraryThreads.front(), SIGTERM), 0);
+    const auto deadline = Clock::now() + std::chrono::seconds(15);
+    while (!fifo.ended() && Clock::now() < deadline) {
+        child.PumpFor(milliseconds(10));
+        fifo.Drain();
+    }
+    const ProcessResult result = child.Finish();
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");
+    const uint64_t handedOver = BytesHandedOver(ReadTraceLines(TracePath(dir)));
+    ASSERT_LT(handedOver, samples.size());
+    EXPECT_EQ(WithoutMark(BytesOf(fifo.received()), 16),
+              WithoutMark(Prefix(samples, handedOver), 16));
+}
+
+TEST(E2eEmbedderSafetyTest, ReadErrorOnStandardInputIsAnIoError) {
+    WorkDir dir;
+    const std::string output = dir.path("out.wav");
+    // Standard input opened on a directory: every read fails.
+    ProcessOptions options =
+        EmbedderOptions(dir, Concat({"-c", "exec \"$0\" \"$@\" < \"$INPUT_DIRECTORY\"",
+                                     EmbedderToolPath(), "stdin", output},
+                                    StdinFormatArgs(2, 16, "le")));
+    options.env["INPUT_DIRECTORY"] = dir.dir();
+    const ProcessResult result = RunProcess("/bin/sh", options);
+    EXPECT_EQ(result.exitStatus, 44);
+    EXPECT_TRUE(EndsWith(result.out, "[ERROR] code 44 (An I/O error occurred). Reading error\n\n"))
+        << result.out;
+    EXPECT_TRUE(TraceHas(ReadTraceLines(TracePath(dir)), "Finalize"));
+    const WrittenWav wav = ReadWrittenWav(output);
+    EXPECT_TRUE(wav.complete) << wav.problem;
+    EXPECT_TRUE(wav.samples.empty());
+}
+
+TEST(E2eEmbedderSafetyTest, RefusedBlockStillLeavesACompleteWavFile) {
+    WorkDir dir;
+    const std::string input = dir.path("in.wav");
+    const std::string output = dir.path("out.wav");
+    const ByteVector samples = TestSamples(4 * kBlockFrames, 2, 24);
+    WriteWholeFile(input, SimpleWav(2, 48000, 24, samples));
+    const EmbedderRun run =
+        RunEmbedder(dir, EmbedderOptions(dir, {input, output, "--silent"}, "AddAudioBuffer@3=27"));
+    EXPECT_EQ(run.process.exitStatus, 19);
+    EXPECT_EQ(run.process.out,
+              "[ERROR] code 19 (A buffer whose size is not a factor of sample size has been "
+              "provided). Add Audio Buffer failed\n\n");
+    EXPECT_TRUE(TraceHas(run.trace, "Finalize"));
+    const WrittenWav wav = ReadWrittenWav(output);
+    EXPECT_TRUE(wav.complete) << wav.problem;
+    // The two blocks accepted before the refused one.
+    EXPECT_EQ(WithoutMark(wav.samples, 24), WithoutMark(Prefix(samples, 2 * kBlockFrames * 6), 24));
+}
+
+}  // namespace
