@@ -41,6 +41,12 @@ tsan_runner() {
   return 1
 }
 
+# ThreadSanitizer holds a signal back while the thread it lands on is blocked inside the C
+# library (fread's read of standard input, fwrite's write to a full pipe) and runs the handler
+# only when the thread gets back into instrumented code: the stop signal then cannot end a
+# read that waits for input. The tests that depend on that timing run in the other builds.
+tsan_exclude='StopSignalWhileStandardInputWaits|StopSignalLandingOnALibraryThread'
+
 for config in "${configs[@]}"; do
   case "$config" in
     asan) sanitize="address,undefined" ;;
@@ -52,7 +58,11 @@ for config in "${configs[@]}"; do
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLION_SANITIZE="$sanitize" >/dev/null
   cmake --build "$dir" -j"$jobs"
   tsan_prefix=()
-  [ "$config" = tsan ] && tsan_runner
+  exclude=()
+  if [ "$config" = tsan ]; then
+    tsan_runner
+    exclude=(-E "$tsan_exclude")
+  fi
   echo "=== $config: running the tests"
-  "${tsan_prefix[@]}" ctest --test-dir "$dir" -j"$jobs" --output-on-failure
+  "${tsan_prefix[@]}" ctest --test-dir "$dir" -j"$jobs" --output-on-failure "${exclude[@]}"
 done
