@@ -429,6 +429,45 @@ TEST(FaultMatrixReadTest, ReadErrorMidFileIsReportedAndTheJobFinalised) {
     }
 }
 
+// The sample buffer is the first thing allocated after Initialize: its failure still ends
+// the job. A limit on the address space makes the 134 MB block of a 65535-channel 32-bit
+// file fail to allocate while the program itself runs.
+TEST(FaultMatrixAllocationTest, SampleBufferThatCannotBeAllocatedEndsTheJob) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's runtime cannot start within a limited address space";
+#endif
+    for (const Tool tool : {Tool::kEmbed, Tool::kOnline}) {
+        SCOPED_TRACE(tool == Tool::kEmbed ? "pellion-embed" : "pellion-embed-online");
+        WorkDir work;
+        const std::string trace = work.path("trace.txt");
+        WriteWholeFile(work.path("in.wav"), SimpleWav(65535, 48000, 32, Pattern(2048)));
+        ProcessOptions options;
+        options.args = {"-c", "ulimit -v 100000 && exec \"$0\" \"$@\"",
+                        tool == Tool::kEmbed ? EmbedderToolPath() : OnlineEmbedderToolPath(),
+                        work.path("in.wav"), work.path("out.wav")};
+        if (tool == Tool::kOnline) {
+            WriteWholeFile(work.path("job.json"), "{}");
+            options.args.insert(options.args.end(), {"--login=me", "--password=secret",
+                                                     "--metadataPath=" + work.path("job.json")});
+        }
+        options.stdinDevNull = true;
+        options.env = StandinEnv(trace);
+        const ProcessResult result = RunProcess("/bin/bash", options);
+
+        ASSERT_EQ(result.signal, 0);
+        EXPECT_EQ(result.exitStatus, 5) << result.out << result.err;
+        EXPECT_NE(result.out.find("[ERROR] code 5 (Memory Allocation error - System cannot "
+                                  "allocate memory). Error allocating audio data buffer\n"),
+                  std::string::npos)
+            << result.out;
+        const std::vector<std::string> lines = ReadTraceLines(trace);
+        EXPECT_TRUE(TraceHas(lines, tool == Tool::kEmbed ? "Finalize" : "FinalizeWithReport"));
+        EXPECT_TRUE(TraceHas(lines, "DestroyPellionAudioEmbedder"));
+        const WrittenWav written = ReadWrittenWav(work.path("out.wav"));
+        EXPECT_TRUE(written.valid && written.complete) << written.problem;
+    }
+}
+
 // A read error on standard input is no end of the input.
 TEST(FaultMatrixReadTest, StandardInputReadErrorIsReportedAndTheJobFinalised) {
     WorkDir work;
