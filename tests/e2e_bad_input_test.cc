@@ -105,7 +105,8 @@ TEST_P(BadInputTest, EndsWithAClearResultLine) {
     ExpectResultLine(result, run.consoleOnStderr ? result.err : result.out, row.code, row.context,
                      run.consoleOnStderr);
     // Whatever was created is a complete WAV file.
-    if (std::filesystem::is_regular_file(run.output) && run.output != run.input) {
+    std::error_code unused;
+    if (std::filesystem::is_regular_file(run.output, unused) && run.output != run.input) {
         const WrittenWav written = ReadWrittenWav(run.output);
         EXPECT_TRUE(written.valid && written.complete) << written.problem;
     }
@@ -164,6 +165,21 @@ const BadInputRow kRows[] = {
      [](const WorkDir&, RunSetup& run) {
          WriteWholeFile(run.input, GoodWav());
          run.output = "/proc/pellion-out.wav";
+     },
+     44, "Unable to initialize embedder listener"},
+    {"OutputIsADirectory", Tool::kEmbed,
+     [](const WorkDir& work, RunSetup& run) {
+         WriteWholeFile(run.input, GoodWav());
+         run.output = work.dir();
+     },
+     44, "Unable to initialize embedder listener"},
+    {"InputPathTooLong", Tool::kEmbed,
+     [](const WorkDir& work, RunSetup& run) { run.input = work.path(std::string(5000, 'i')); },
+     44, "Unable to open input file"},
+    {"OutputPathTooLong", Tool::kOnline,
+     [](const WorkDir& work, RunSetup& run) {
+         WriteWholeFile(run.input, GoodWav());
+         run.output = work.path(std::string(5000, 'o'));
      },
      44, "Unable to initialize embedder listener"},
     {"OutputOnAFullDevice", Tool::kEmbed,
