@@ -145,7 +145,7 @@ TEST(E2eEmbedderSafetyTest, OutputNamingTheFileOnStandardInputEndsTheRunAndLeave
                              "Output file is the input file\n\n"))
             << result.out;
         EXPECT_EQ(ReadWholeFile(input), original);
-        EXPECT_FALSE(TraceHas(ReadTraceLines(TracePath(dir)), "CreatePellionAudioEmbedder"));
+        EXPECT_FALSE(TraceHas(ReadLines(TracePath(dir)), "CreatePellionAudioEmbedder"));
     }
 }
 
@@ -186,7 +186,7 @@ TEST(E2eEmbedderSafetyTest, ClosedPipeOnStandardOutputIsAnIoError) {
     EXPECT_EQ(result.err,
               "[ERROR] code 44 (An I/O error occurred). "
               "Unable to write audio to standard output\n\n");
-    EXPECT_TRUE(TraceHas(ReadTraceLines(TracePath(dir)), "Finalize"));
+    EXPECT_TRUE(TraceHas(ReadLines(TracePath(dir)), "Finalize"));
 }
 
 TEST(E2eEmbedderSafetyTest, StopSignalDuringAPacedWavRunEndsItInOrder) {
@@ -206,7 +206,7 @@ TEST(E2eEmbedderSafetyTest, StopSignalDuringAPacedWavRunEndsItInOrder) {
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_TRUE(EndsWith(result.out, "[SUCCESS]\n")) << result.out;
 
-    const Strings trace = ReadTraceLines(TracePath(dir));
+    const Strings trace = ReadLines(TracePath(dir));
     const Strings ending = {"Finalize", "DestroyPellionAudioEmbedder"};
     ASSERT_GE(trace.size(), 2u);
     EXPECT_EQ(Strings(trace.end() - 2, trace.end()), ending);
@@ -246,7 +246,7 @@ TEST(E2eEmbedderSafetyTest, StopSignalWhileStandardInputWaitsEndsTheRunInOrder) 
         EXPECT_FALSE(result.timedOut);
         EXPECT_EQ(result.exitStatus, 0);
 
-        const Strings trace = ReadTraceLines(TracePath(dir));
+        const Strings trace = ReadLines(TracePath(dir));
         const Strings ending = {"AddAudioBuffer 1000 null", "Finalize",
                                 "DestroyPellionAudioEmbedder"};
         ASSERT_GE(trace.size(), ending.size());
@@ -315,7 +315,7 @@ TEST(E2eEmbedderSafetyTest, StopSignalLandingOnALibraryThreadLosesNoAudio) {
     const ProcessResult result = child.Finish();
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.err, "");
-    const uint64_t handedOver = BytesHandedOver(ReadTraceLines(TracePath(dir)));
+    const uint64_t handedOver = BytesHandedOver(ReadLines(TracePath(dir)));
     ASSERT_LT(handedOver, samples.size());
     EXPECT_EQ(WithoutMark(BytesOf(fifo.received()), 16),
               WithoutMark(Prefix(samples, handedOver), 16));
@@ -334,7 +334,7 @@ TEST(E2eEmbedderSafetyTest, ReadErrorOnStandardInputIsAnIoError) {
     EXPECT_EQ(result.exitStatus, 44);
     EXPECT_TRUE(EndsWith(result.out, "[ERROR] code 44 (An I/O error occurred). Reading error\n\n"))
         << result.out;
-    EXPECT_TRUE(TraceHas(ReadTraceLines(TracePath(dir)), "Finalize"));
+    EXPECT_TRUE(TraceHas(ReadLines(TracePath(dir)), "Finalize"));
     const WrittenWav wav = ReadWrittenWav(output);
     EXPECT_TRUE(wav.complete) << wav.problem;
     EXPECT_TRUE(wav.samples.empty());

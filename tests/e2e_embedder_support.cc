@@ -24,7 +24,7 @@ EmbedderRun RunEmbedder(const WorkDir& dir, const ProcessOptions& options) {
     if (!withInput.stdinChunks.empty()) withInput.stdinDevNull = false;
     EmbedderRun run;
     run.process = RunProcess(EmbedderToolPath(), withInput);
-    run.trace = ReadTraceLines(TracePath(dir));
+    run.trace = ReadLines(TracePath(dir));
     return run;
 }
 
@@ -58,7 +58,7 @@ bool WaitForTraceOf(ChildProcess& child, const WorkDir& dir, const std::string& 
                     std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (TraceHas(ReadTraceLines(TracePath(dir)), operation)) return true;
+        if (TraceHas(ReadLines(TracePath(dir)), operation)) return true;
         child.PumpFor(std::chrono::milliseconds(10));
     }
     return false;

@@ -179,7 +179,7 @@ TEST_P(FaultMatrixTest, EndsWithItsErrorLineAndStatus) {
         }
     }
 
-    const std::vector<std::string> lines = ReadTraceLines(trace);
+    const std::vector<std::string> lines = ReadLines(trace);
     const bool finalized = TraceHas(lines, online ? "FinalizeWithReport" : "Finalize");
     EXPECT_EQ(finalized, row.reached == Reached::kInitialize) << testing::PrintToString(lines);
     const size_t destroyed = TraceLinesOf(lines, "DestroyPellionAudioEmbedder").size();
@@ -409,7 +409,7 @@ TEST(FaultMatrixReadTest, ReadErrorMidFileIsReportedAndTheJobFinalised) {
                            options);
         // Cut the file once the program is feeding the embedder from it.
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!TraceHas(ReadTraceLines(trace), "AddAudioBuffer") &&
+        while (!TraceHas(ReadLines(trace), "AddAudioBuffer") &&
                std::chrono::steady_clock::now() < giveUp) {
             child.PumpFor(std::chrono::milliseconds(20));
         }
@@ -422,7 +422,7 @@ TEST(FaultMatrixReadTest, ReadErrorMidFileIsReportedAndTheJobFinalised) {
         EXPECT_NE(result.out.find("[ERROR] code 44 (An I/O error occurred). Reading error\n"),
                   std::string::npos)
             << result.out;
-        const std::vector<std::string> lines = ReadTraceLines(trace);
+        const std::vector<std::string> lines = ReadLines(trace);
         EXPECT_TRUE(TraceHas(lines, tool == Tool::kEmbed ? "Finalize" : "FinalizeWithReport"));
         const WrittenWav written = ReadWrittenWav(output);
         EXPECT_TRUE(written.valid && written.complete) << written.problem;
@@ -460,7 +460,7 @@ TEST(FaultMatrixAllocationTest, SampleBufferThatCannotBeAllocatedEndsTheJob) {
                                   "allocate memory). Error allocating audio data buffer\n"),
                   std::string::npos)
             << result.out;
-        const std::vector<std::string> lines = ReadTraceLines(trace);
+        const std::vector<std::string> lines = ReadLines(trace);
         EXPECT_TRUE(TraceHas(lines, tool == Tool::kEmbed ? "Finalize" : "FinalizeWithReport"));
         EXPECT_TRUE(TraceHas(lines, "DestroyPellionAudioEmbedder"));
         const WrittenWav written = ReadWrittenWav(work.path("out.wav"));
@@ -488,7 +488,7 @@ TEST(FaultMatrixReadTest, StandardInputReadErrorIsReportedAndTheJobFinalised) {
     EXPECT_NE(result.out.find("[ERROR] code 44 (An I/O error occurred). Reading error\n"),
               std::string::npos)
         << result.out;
-    EXPECT_TRUE(TraceHas(ReadTraceLines(trace), "Finalize"));
+    EXPECT_TRUE(TraceHas(ReadLines(trace), "Finalize"));
     const WrittenWav written = ReadWrittenWav(work.path("out.wav"));
     EXPECT_TRUE(written.valid && written.complete) << written.problem;
 }

@@ -44,7 +44,7 @@ public:
     ProcessResult RunWith(const std::vector<std::string>& args,
                           const std::string& faults = "") const;
 
-    std::vector<std::string> Trace() const { return ReadTraceLines(trace_); }
+    std::vector<std::string> Trace() const { return ReadLines(trace_); }
     void ClearTrace() const;
 
     // Pumps `child` until the trace satisfies `ready` or `limit` has passed; tells which.

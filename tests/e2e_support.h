@@ -8,28 +8,9 @@
 #include <vector>
 
 #include "process_runner.h"
+#include "test_files.h"
 #include "wav_fixture.h"
 
-// A directory of its own per test, removed with everything in it.
-class WorkDir {
-public:
-    WorkDir();
-    WorkDir(const WorkDir&) = delete;
-    WorkDir& operator=(const WorkDir&) = delete;
-    ~WorkDir();
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    const std::string& dir() const { return dir_; }
-
-private:
-    std::string dir_;
-};
-
-ByteVector ReadWholeFile(const std::string& path);
-void WriteWholeFile(const std::string& path, const ByteVector& bytes);
-void WriteWholeFile(const std::string& path, const std::string& text);
-
-// The lines of a stand-in trace file; empty when there is none.
-std::vector<std::string> ReadTraceLines(const std::string& path);
 // The trace lines whose operation name is `operation`.
 std::vector<std::string> TraceLinesOf(const std::vector<std::string>& lines,
                                       const std::string& operation);

@@ -8,11 +8,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "test_files.h"
 
 namespace {
 
@@ -22,14 +22,9 @@ std::string TempPath(const std::string& name) {
     return testing::TempDir() + "listener_" + std::to_string(getpid()) + "_" + name;
 }
 
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The sample bytes of a WAV file written by the project's writer (44- or 68-byte header).
 Bytes WavData(const std::string& path, bool extensible) {
-    const Bytes file = ReadFile(path);
+    const Bytes file = ReadWholeFile(path);
     const size_t header = extensible ? 68 : 44;
     return file.size() < header ? Bytes() : Bytes(file.begin() + header, file.end());
 }
@@ -47,7 +42,7 @@ public:
     ~StdoutCapture() { Restore(); }
     Bytes Finish() {
         Restore();
-        return ReadFile(path_);
+        return ReadWholeFile(path_);
     }
 
 private:

@@ -225,10 +225,10 @@ TEST(StandinHooksTest, UnreadableRulesAreSkippedWithOneLineEach) {
 }
 
 TEST(StandinHooksTest, TraceHasOneLinePerCallInCallOrder) {
-    ScratchDir dir;
-    const auto trace = dir.path() / "trace.txt";
-    const std::string record = dir.path().string();
-    ScopedHooks hooks("SetChannels@1=4", trace.string());
+    WorkDir dir;
+    const auto trace = dir.path("trace.txt");
+    const std::string record = dir.dir();
+    ScopedHooks hooks("SetChannels@1=4", trace);
     RecordingListener listener;
     Embedder local = Embedder::Local(&listener);
     ASSERT_EQ(local.result(), 0);
@@ -310,11 +310,11 @@ TEST(StandinHooksTest, TraceHasOneLinePerCallInCallOrder) {
 }
 
 TEST(StandinHooksTest, NothingIsTracedWithoutTheVariable) {
-    ScratchDir dir;
-    const auto trace = dir.path() / "trace.txt";
+    WorkDir dir;
+    const auto trace = dir.path("trace.txt");
     RecordingListener listener;
     {
-        ScopedHooks hooks("", trace.string());
+        ScopedHooks hooks("", trace);
         Embedder embedder = Embedder::Local(&listener);
     }
     const std::size_t traced = ReadLines(trace).size();

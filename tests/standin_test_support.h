@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "pellion_audio_embedder.h"
+#include "test_files.h"
 
 struct ReceivedBlock {
     std::vector<uint8_t> bytes;
@@ -96,20 +97,3 @@ private:
     int32_t result_ = -1;
     bool online_ = false;
 };
-
-// A fresh directory, removed with its contents at the end.
-class ScratchDir {
-public:
-    ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    ~ScratchDir();
-
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
-std::vector<std::string> ReadLines(const std::filesystem::path& file);
-std::vector<uint8_t> ReadBytes(const std::filesystem::path& file);

@@ -101,8 +101,8 @@ TEST_F(StandinValidationTest, FormatIsValidatedAndRequiredOnce) {
     EXPECT_EQ(parameters->SetBitsPerSample(16), kAlreadyInitialized);
     EXPECT_EQ(parameters->SetChannels(2), kAlreadyInitialized);
     EXPECT_EQ(embedder->SetChannelName("STANDIN-B"), kAlreadyInitialized);
-    ScratchDir dir;
-    EXPECT_EQ(embedder->EnableRecord(dir.path().c_str()), kAlreadyInitialized);
+    WorkDir dir;
+    EXPECT_EQ(embedder->EnableRecord(dir.dir().c_str()), kAlreadyInitialized);
 
     const auto messages = listener_.Messages();
     ASSERT_EQ(messages.size(), 1u);
@@ -158,25 +158,25 @@ TEST_F(StandinValidationTest, ChannelListIsTheEmbeddersAndSelectionIsChecked) {
 }
 
 TEST_F(StandinValidationTest, RecordDirectoryMustBeWritable) {
-    ScratchDir dir;
-    const std::string file = (dir.path() / "plain-file").string();
+    WorkDir dir;
+    const std::string file = dir.path("plain-file");
     std::ofstream(file) << "x";
     Embedder embedder = Embedder::Local(&listener_);
     EXPECT_EQ(embedder->EnableRecord(nullptr), kNullPointer);
     EXPECT_EQ(embedder->EnableRecord(""), kEmptyParameter);
-    EXPECT_EQ(embedder->EnableRecord((dir.path() / "missing").c_str()), kIoError);
+    EXPECT_EQ(embedder->EnableRecord(dir.path("missing").c_str()), kIoError);
     EXPECT_EQ(embedder->EnableRecord(file.c_str()), kIoError);
-    EXPECT_EQ(embedder->EnableRecord(dir.path().c_str()), 0);
+    EXPECT_EQ(embedder->EnableRecord(dir.dir().c_str()), 0);
 }
 
 TEST_F(StandinValidationTest, RecordingHoldsTheMarkedAudioAsAWavFile) {
     for (const int32_t bits : {16, 24}) {
         SCOPED_TRACE(bits);
-        ScratchDir dir;
+        WorkDir dir;
         RecordingListener listener;
         Embedder embedder = Embedder::Local(&listener);
         ASSERT_EQ(embedder.SetFormat(bits, 2), 0);
-        ASSERT_EQ(embedder->EnableRecord(dir.path().c_str()), 0);
+        ASSERT_EQ(embedder->EnableRecord(dir.dir().c_str()), 0);
         ASSERT_EQ(embedder->Initialize(), 0);
         std::vector<uint8_t> block(1536);
         for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 13);
@@ -193,7 +193,7 @@ TEST_F(StandinValidationTest, RecordingHoldsTheMarkedAudioAsAWavFile) {
             }
             expected = packed;
         }
-        const auto wav = ReadBytes(dir.path() / "standin-record.wav");
+        const auto wav = ReadWholeFile(dir.path("standin-record.wav"));
         ASSERT_EQ(wav.size(), 44 + expected.size());
         EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
         EXPECT_EQ(Le32(wav, 4), 36 + expected.size());
@@ -247,13 +247,13 @@ TEST_F(StandinValidationTest, OnlineMetadataIsMandatoryAndMustBeAJsonObject) {
 }
 
 TEST_F(StandinValidationTest, OnlineJobEndsWithAReportThatStaysValid) {
-    ScratchDir dir;
+    WorkDir dir;
     Embedder online = Embedder::Online(&listener_);
     ASSERT_EQ(online.SetFormat(16, 2), 0);
     const std::string metadata = R"({"title":"x"})";
     ASSERT_EQ(online->AddMetadata(metadata.c_str()), 0);
-    EXPECT_EQ(online->SetJobReportDirectory((dir.path() / "missing").c_str()), kIoError);
-    ASSERT_EQ(online->SetJobReportDirectory(dir.path().c_str()), 0);
+    EXPECT_EQ(online->SetJobReportDirectory(dir.path("missing").c_str()), kIoError);
+    ASSERT_EQ(online->SetJobReportDirectory(dir.dir().c_str()), 0);
     ASSERT_EQ(online->Initialize(), 0);
     const uint8_t block[400] = {};
     ASSERT_EQ(online->AddAudioBuffer(block, sizeof block, nullptr), 0);
@@ -269,8 +269,7 @@ TEST_F(StandinValidationTest, OnlineJobEndsWithAReportThatStaysValid) {
         R"({"status":"ok","bytes":800,"channel":"STANDIN-A","channelId":1001,"metadataBytes":)" +
         std::to_string(metadata.size()) + "}";
     EXPECT_EQ(report, expected);
-    EXPECT_EQ(ReadLines(dir.path() / "standin-job-report.json"),
-              std::vector<std::string>{expected});
+    EXPECT_EQ(ReadLines(dir.path("standin-job-report.json")), std::vector<std::string>{expected});
 
     const char* later = nullptr;
     ASSERT_EQ(online->GetJobReport(&later), 0);
