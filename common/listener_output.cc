@@ -24,6 +24,13 @@ void ListenerOutput::Close() {
     DestroyWavPcmMuxer(writer_);
 }
 
+void ListenerOutput::Discard() {
+    if (writer_ == nullptr) return;
+    const int32_t result = writer_->Discard();
+    if (result != kWavMuxerSuccess) RecordFailure(result);
+    DestroyWavPcmMuxer(writer_);
+}
+
 void ListenerOutput::WriteWav(const uint8_t* bytes, uint64_t length) {
     if (writer_ == nullptr) return;
     // The writer takes a 32-bit length; a larger block would be cut short, so it counts as a

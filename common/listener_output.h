@@ -24,6 +24,8 @@ public:
                        int32_t bitsPerSample);
     // Completes and closes the WAV file. A second call does nothing.
     void Close();
+    // Leaves the output path as the run found it (see IWavPcmMuxer::Discard).
+    void Discard();
 
     void WriteWav(const uint8_t* bytes, uint64_t length);
     void WriteStdout(const uint8_t* bytes, uint64_t length);
