@@ -149,8 +149,10 @@ int32_t CWAVPCMMuxer::Open(const char* path, int16_t channels, uint32_t sampleRa
     struct stat status {};
     if (fstat(fd.get(), &status) != 0) return kWavMuxerIoError;
     // Two runs writing one file would leave a splice of both, or sizes that belong to the
-    // other's data. Outputs that cannot be locked at all are written unlocked.
-    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    // other's data. Only regular files: any number of runs may write to /dev/null or to
+    // FIFOs of their own. A file system that cannot lock gets the file unlocked.
+    if (S_ISREG(status.st_mode) && flock(fd.get(), LOCK_EX | LOCK_NB) != 0 &&
+        errno == EWOULDBLOCK) {
         // Not ours to remove: the holder may just have created it.
         return kWavMuxerInUse;
     }

@@ -242,6 +242,11 @@ TEST(WavPcmMuxerTest, OutputHeldByAnotherWriterIsInUseAndUntouched) {
     EXPECT_EQ(ReadWholeFile(path), expected);
     // Released with the first writer's file.
     EXPECT_EQ(second.Open(path.c_str(), 2, 48000, 16), kWavMuxerSuccess);
+
+    // Devices are no one's: runs in parallel may all write to /dev/null.
+    CWAVPCMMuxer third;
+    ASSERT_EQ(first.Open("/dev/null", 2, 48000, 16), kWavMuxerSuccess);
+    EXPECT_EQ(third.Open("/dev/null", 2, 48000, 16), kWavMuxerSuccess);
 }
 
 // A run killed at any moment leaves a file that readers take whole up to the last second.
