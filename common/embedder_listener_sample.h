@@ -32,6 +32,8 @@ public:
     // failure (a write cut short, standard output closed, the WAV file not completed), so that
     // the driver does not report a run whose output was lost as a success.
     int32_t OutputResult() const { return output_.Result(); }
+    // Sample bytes the output holds.
+    uint64_t BytesWritten() const { return output_.BytesWritten(); }
 
     // Set by the driver before Open.
     bool outputIsStdout = false;
@@ -65,6 +67,7 @@ public:
     void Close() { output_.Close(); }
     void Discard() { output_.Discard(); }
     int32_t OutputResult() const { return output_.Result(); }
+    uint64_t BytesWritten() const { return output_.BytesWritten(); }
 
     std::ostream* console = nullptr;
 
