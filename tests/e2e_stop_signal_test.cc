@@ -55,6 +55,10 @@ struct WaitRow {
     std::function<Strings(const WorkDir&)> prepare;
 };
 
+void PrintTo(const WaitRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
 Strings OnlineArgs(const WorkDir& dir, const std::string& metadata) {
     return {dir.path("in.wav"), dir.path("out.wav"), "--login=me", "--password=pw",
             "--metadataPath=" + metadata};
