@@ -111,6 +111,8 @@ protected:
     }
 
     void OpenListener(const std::string& outputFile) {
+        // What a WAV input holds besides its audio goes on to a WAV output.
+        if (reader_) listener_.SetCarriedItems(reader_->CarriedItems());
         muxerChecker_.CheckResult(
             listener_.Open(outputFile.c_str(), static_cast<int32_t>(format_.samplingRate),
                            static_cast<int32_t>(format_.nbChannels),
