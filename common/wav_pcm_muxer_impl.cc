@@ -288,20 +288,21 @@ bool CWAVPCMMuxer::PatchSizes(int fd, uint64_t dataBytes, uint64_t tailBytes) co
     return PwriteU32(fd, riffSize, 4) && PwriteU32(fd, dataSize, dataSizeOffset_);
 }
 
+// Past 4 GiB a RIFF file's sizes say only that the audio runs to the end of the file:
+// whatever followed the audio would be read as audio, so nothing does.
+bool CWAVPCMMuxer::RiffSizeFits(uint64_t fileBytes) const {
+    return ds64Offset_ != 0 || fileBytes - 8 <= 0xFFFFFFFFu;
+}
+
 bool CWAVPCMMuxer::WriteTail(uint64_t& tailBytes) {
-    // Past 4 GiB a RIFF file's sizes say only that the audio runs to the end of the file:
-    // whatever followed it would be read as audio.
-    const auto riffSizeFits = [this](uint64_t tail) {
-        return ds64Offset_ != 0 || headerBytes_ + dataBytes_ + tail - 8 <= 0xFFFFFFFFu;
-    };
     tailBytes = 0;
-    if (dataBytes_ % 2 != 0 && riffSizeFits(1)) {
+    if (dataBytes_ % 2 != 0 && RiffSizeFits(headerBytes_ + dataBytes_ + 1)) {
         if (std::fputc(0, file_.get()) == EOF) return false;
         tailBytes = 1;
     }
     const std::vector<uint8_t>& chunks = carried_.chunksAfterAudio;
     if (chunks.empty()) return true;
-    if (!riffSizeFits(tailBytes + chunks.size())) {
+    if (!RiffSizeFits(headerBytes_ + dataBytes_ + tailBytes + chunks.size())) {
         std::fputs(
             "Note: the input's chunks after the audio are not copied: past 4 GiB a RIFF file "
             "cannot say where its audio ends\n",
@@ -329,10 +330,8 @@ void CWAVPCMMuxer::CloseKeepingWhatReachedTheFile(uint64_t dataLimit) {
         // An odd audio region gets its pad byte only where the file already has a byte to
         // spare. Shrinking a file and rewriting bytes it already holds need no free space, so
         // this works on a full disk too.
-        uint64_t pad = whole % 2 != 0 && reached > whole &&
-                               (ds64Offset_ != 0 || headerBytes_ + whole + 1 - 8 <= 0xFFFFFFFFu)
-                           ? 1
-                           : 0;
+        uint64_t pad =
+            whole % 2 != 0 && reached > whole && RiffSizeFits(headerBytes_ + whole + 1) ? 1 : 0;
         if (pad != 0 && !PwriteBytes(fd, {0}, headerBytes_ + whole)) pad = 0;
         if (ftruncate(fd, static_cast<off_t>(headerBytes_ + whole + pad)) == 0) {
             PatchSizes(fd, whole, pad);

@@ -38,6 +38,7 @@ private:
     // Writes the sizes of a file whose audio holds `dataBytes`, followed by `tailBytes` (the
     // pad byte and the chunks after the audio).
     bool PatchSizes(int fd, uint64_t dataBytes, uint64_t tailBytes) const;
+    bool RiffSizeFits(uint64_t fileBytes) const;
     // Appends the pad byte of an odd audio region and the chunks that follow the audio; tells
     // how many bytes that took.
     bool WriteTail(uint64_t& tailBytes);

@@ -162,8 +162,8 @@ TEST_P(E2eWavItemsKeptTest, InputOfFormatAndAudioAloneGivesTheBareHeader) {
         uint16_t channels, bits;
         bool extensibleInput;
     };
-    for (const Case& c : {Case{2, 16, false}, Case{2, 16, true}, Case{2, 24, false},
-                          Case{2, 24, true}, Case{1, 32, true}}) {
+    // Masks that name the first speakers, or none, say nothing a bare header does not.
+    for (const Case& c : {Case{2, 16, false}, Case{2, 16, true}, Case{2, 24, false}}) {
         SCOPED_TRACE(std::to_string(c.bits) + " bits" + (c.extensibleInput ? ", extensible" : ""));
         const ByteVector samples = TestSamples(1300, c.channels, c.bits);
         const ByteVector format = c.extensibleInput

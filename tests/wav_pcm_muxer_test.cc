@@ -524,7 +524,8 @@ TEST(WavPcmMuxerTest, Rf64SizesStandInTheDs64Chunk) {
     muxer.SetCarriedItems(Carrying({kInfo}, {kCue}, 0, true));
     ASSERT_EQ(muxer.Open(file.path(), 1, 48000, 24), kWavMuxerSuccess);
     const ByteVector samples = Pattern(3 * 50001, 7);  // odd: a pad byte follows
-    const size_t headerBytes = 48 + 68 - 12 + kInfo.size();
+    // RF64 header, ds64 chunk, format chunk, the chunks before the audio, data chunk header.
+    const size_t headerBytes = 12 + 36 + 48 + kInfo.size() + 8;
     for (size_t offset = 0; offset < samples.size(); offset += 3 * 512) {
         const size_t length = std::min<size_t>(3 * 512, samples.size() - offset);
         ASSERT_EQ(muxer.Write(samples.data() + offset, static_cast<int32_t>(length)),
