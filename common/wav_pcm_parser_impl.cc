@@ -7,6 +7,7 @@
 
 #include "stop_signal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -314,8 +315,7 @@ void CWavPcmParser::KeepChunk(uint32_t id, uint32_t size, bool beforeAudio) {
         return;
     }
     if (DescribesTheFile(id)) return;
-    const uint64_t whole = 8 + PaddedSize(size);
-    if (carriedBytes_ + whole > kCarriedChunkBytesLimit) {
+    if (carriedBytes_ + 8 + PaddedSize(size) > kCarriedChunkBytesLimit) {
         carried_.notes.push_back("Note: the input's " + ChunkName(id) + " chunk (" +
                                  std::to_string(size) +
                                  " bytes) is not copied: the chunks copied from an input may "
@@ -326,20 +326,45 @@ void CWavPcmParser::KeepChunk(uint32_t id, uint32_t size, bool beforeAudio) {
     std::vector<uint8_t>& chunks =
         beforeAudio ? carried_.chunksBeforeAudio : carried_.chunksAfterAudio;
     const size_t start = chunks.size();
-    chunks.resize(start + whole, 0);
-    // Nothing below allocates: the stream is always put back where it was.
+    size_t got = 0;
+    bool whole = false;
+    try {
+        whole = ReadChunkInto(chunks, id, size, got);
+    } catch (const std::bad_alloc&) {
+        // Put back as if the chunk had never been met, then let the caller note it.
+        chunks.resize(start);
+        if (got > 0) fseeko64(file_.get(), -static_cast<int64_t>(got), SEEK_CUR);
+        throw;
+    }
+    // A chunk cut off by the end of the file: the walk that follows finds the file too short.
+    if (whole) {
+        carriedBytes_ += 8 + PaddedSize(size);
+    } else {
+        chunks.resize(start);
+    }
+    if (got > 0) fseeko64(file_.get(), -static_cast<int64_t>(got), SEEK_CUR);
+}
+
+bool CWavPcmParser::ReadChunkInto(std::vector<uint8_t>& chunks, uint32_t id, uint32_t size,
+                                  size_t& got) {
+    const size_t start = chunks.size();
+    chunks.resize(start + 8);
     for (int i = 0; i < 4; ++i) {
         chunks[start + i] = static_cast<uint8_t>(id >> (8 * i));
         chunks[start + 4 + i] = static_cast<uint8_t>(size >> (8 * i));
     }
-    const size_t got = std::fread(chunks.data() + start + 8, 1, size, file_.get());
-    // A chunk cut off by the end of the file: the walk that follows finds the file too short.
-    if (got < size) {
-        chunks.resize(start);
-    } else {
-        carriedBytes_ += whole;
+    // In steps, so that a chunk claiming more than the file holds takes no more memory than
+    // the file.
+    constexpr size_t kStep = 1 << 16;
+    while (got < size) {
+        const size_t step = std::min<size_t>(size - got, kStep);
+        chunks.resize(start + 8 + got + step);
+        const size_t read = std::fread(chunks.data() + start + 8 + got, 1, step, file_.get());
+        got += read;
+        if (read < step) return false;
     }
-    if (got > 0) fseeko64(file_.get(), -static_cast<int64_t>(got), SEEK_CUR);
+    chunks.resize(start + 8 + PaddedSize(size), 0);
+    return true;
 }
 
 // The chunks behind the audio are never read by the walk that finds it; they are read here,

@@ -1,7 +1,9 @@
 // The file-backed WAV reader behind IWavPcmParser.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "stdio_file.h"
 #include "wav_pcm_format.h"
@@ -53,6 +55,9 @@ private:
     void TakeChunk(uint32_t id, uint32_t size, bool beforeAudio);
     // May throw std::bad_alloc, which TakeChunk turns into a note.
     void KeepChunk(uint32_t id, uint32_t size, bool beforeAudio);
+    // Appends the chunk, its body read from the stream; false when the file ends first.
+    // `got` counts the body bytes read, for the caller to move back over.
+    bool ReadChunkInto(std::vector<uint8_t>& chunks, uint32_t id, uint32_t size, size_t& got);
     void KeepChunksAfterAudio();
     uint64_t DataEnd() const { return static_cast<uint64_t>(dataStart_) + dataSize_; }
 

@@ -114,6 +114,12 @@ TEST_F(WavPcmParserTest, RejectsWhatIsNotPcmWav) {
         {"no format chunk", RiffFile({data}), kWavParserIoError},
         {"no data chunk", RiffFile({FormatChunk(2, 48000, 16)}), kWavParserIoError},
         {"data before format", RiffFile({data, FormatChunk(2, 48000, 16)}), kWavParserIoError},
+        // Kept chunks are read before the walk goes on: it still finds the file too short.
+        {"chunk cut off before the format", RiffFile({ChunkDeclaring("bext", 300000, Pattern(10))}),
+         kWavParserIoError},
+        {"chunk cut off after the format",
+         RiffFile({FormatChunk(2, 48000, 16), ChunkDeclaring("LIST", 300000, Pattern(10))}),
+         kWavParserIoError},
         {"cut in the format chunk", RiffFile({ChunkDeclaring("fmt ", 16, ByteVector(12, 0))}),
          kWavParserIoError},
         {"cut before the sub-format",
