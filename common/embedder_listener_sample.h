@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "listener_output.h"
 #include "pellion_audio_embedder.h"
@@ -23,6 +24,9 @@ public:
     // Returns a writer result code; 0 on success.
     int32_t Open(const char* outputFile, int32_t samplingRate, int32_t nbChannels,
                  int32_t bitsPerSample);
+    // What a WAV input holds besides its audio, for the WAV file Open creates; a raw output
+    // carries none of it.
+    void SetCarriedItems(WavCarriedItems items) { output_.SetCarriedItems(std::move(items)); }
     // Completes and closes the WAV file, if any. A second call does nothing.
     void Close() { output_.Close(); }
     // For a run that ends before its audio starts: the output path is left as it was found.
@@ -64,6 +68,7 @@ public:
 
     int32_t Open(const char* outputFile, int32_t samplingRate, int32_t nbChannels,
                  int32_t bitsPerSample);
+    void SetCarriedItems(WavCarriedItems items) { output_.SetCarriedItems(std::move(items)); }
     void Close() { output_.Close(); }
     void Discard() { output_.Discard(); }
     int32_t OutputResult() const { return output_.Result(); }

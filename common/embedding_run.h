@@ -140,6 +140,8 @@ protected:
     }
 
     void OpenListener(const std::string& outputFile) {
+        // What a WAV input holds besides its audio goes on to a WAV output.
+        if (reader_) listener_.SetCarriedItems(reader_->CarriedItems());
         const int32_t opened = listener_.Open(
             outputFile.c_str(), static_cast<int32_t>(format_.samplingRate),
             static_cast<int32_t>(format_.nbChannels), static_cast<int32_t>(format_.bitsPerSample));

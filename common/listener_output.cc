@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 bool ListenerOutput::CreateWriter() {
     if (writer_ == nullptr) writer_ = CreateWavPcmMuxer();
@@ -11,8 +13,16 @@ bool ListenerOutput::CreateWriter() {
 int32_t ListenerOutput::OpenWriter(const char* path, int32_t samplingRate, int32_t nbChannels,
                                    int32_t bitsPerSample) {
     if (writer_ == nullptr) return kWavMuxerGenericError;
-    return writer_->Open(path, static_cast<int16_t>(nbChannels),
-                         static_cast<uint32_t>(samplingRate), static_cast<int16_t>(bitsPerSample));
+    const std::vector<std::string> notes = std::move(carried_.notes);
+    writer_->SetCarriedItems(std::move(carried_));
+    carried_ = WavCarriedItems();
+    const int32_t result =
+        writer_->Open(path, static_cast<int16_t>(nbChannels), static_cast<uint32_t>(samplingRate),
+                      static_cast<int16_t>(bitsPerSample));
+    if (result == kWavMuxerSuccess) {
+        for (const std::string& note : notes) std::fprintf(stderr, "%s\n", note.c_str());
+    }
+    return result;
 }
 
 void ListenerOutput::Close() {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <utility>
 
 #include "wav_pcm_muxer.h"
 
@@ -18,8 +19,11 @@ public:
     // False when memory cannot be had.
     bool CreateWriter();
     bool HasWriter() const { return writer_ != nullptr; }
+    // What the input holds besides its audio, for the WAV file OpenWriter opens.
+    void SetCarriedItems(WavCarriedItems items) { carried_ = std::move(items); }
     // The writer's result code; a writer that could not be created gives the writer's
-    // generic error.
+    // generic error. Once the file is open, says on standard error what of the input it will
+    // not carry.
     int32_t OpenWriter(const char* path, int32_t samplingRate, int32_t nbChannels,
                        int32_t bitsPerSample);
     // Completes and closes the WAV file. A second call does nothing.
@@ -38,6 +42,7 @@ public:
 
 private:
     IWavPcmMuxer* writer_ = nullptr;
+    WavCarriedItems carried_;
     // Set from the library's thread, read from the driver's.
     std::atomic<int32_t> result_{kWavMuxerSuccess};
     std::atomic<uint64_t> bytesWritten_{0};

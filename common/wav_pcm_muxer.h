@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "wav_carried_items.h"
+
 // Result codes of the writer.
 constexpr int32_t kWavMuxerSuccess = 0;
 constexpr int32_t kWavMuxerNotOpen = 1;       // null path, or Write without an open file
@@ -27,6 +29,11 @@ public:
     // file Open created is removed, an existing one is left as it was. Once the WAV file has
     // been started this completes it as Close does, so that no written audio is lost.
     virtual int32_t Discard() = 0;
+    // What the input holds besides its audio, for the files this writer opens from then on:
+    // chunks before the audio go between the format chunk and the audio, chunks after it
+    // follow the audio when the file is completed, and the channel mask and the 64-bit form
+    // are kept. Writers that cannot carry them ignore them.
+    virtual void SetCarriedItems(WavCarriedItems items) { static_cast<void>(items); }
 };
 
 // Null when memory cannot be had.

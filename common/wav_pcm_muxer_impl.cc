@@ -11,9 +11,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -27,6 +29,10 @@ constexpr uint32_t kOversizedField = 0xFFFFFFFF;
 // Size fields of a header without samples.
 constexpr uint32_t kEmptyRiffSize = 36;
 constexpr uint32_t kEmptyDataSize = 0;
+// The "ds64" chunk of an RF64 file comes first, its body holding the RIFF size, the data size
+// and the frame count, 64 bits each, then an empty table of other chunks' sizes.
+constexpr uint64_t kDs64BodyOffset = 20;
+constexpr uint32_t kDs64BodySize = 28;
 // How often the sizes are rewritten when the rate gives no second of audio to count by.
 constexpr uint64_t kFallbackSizeUpdateBytes = 1 << 20;
 
@@ -37,6 +43,10 @@ void PutU16(std::vector<uint8_t>& bytes, uint16_t value) {
 
 void PutU32(std::vector<uint8_t>& bytes, uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+void PutU64(std::vector<uint8_t>& bytes, uint64_t value) {
+    for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
 void PutId(std::vector<uint8_t>& bytes, const char (&id)[5]) {
@@ -53,15 +63,34 @@ uint16_t BlockAlign(int16_t channels, int16_t bitsPerSample) {
     return static_cast<uint16_t>(channels * (bitsPerSample / 8));
 }
 
-// Up to 16 bits the plain PCM header (44 bytes), above it the extensible one (68 bytes),
-// both with the sizes of a file without samples.
-std::vector<uint8_t> BuildHeader(int16_t channels, uint32_t sampleRate, int16_t bitsPerSample) {
-    const bool extensible = bitsPerSample > 16;
+// Up to 16 bits the plain PCM format chunk, above it the extensible one; the extensible one
+// also where the input names other speakers than the first `channels`, which is all a plain
+// chunk can say. Then the chunks the input had before its audio, and the data chunk header.
+// An input with nothing else gets the bare 44- or 68-byte header. All sizes are those of a
+// file without samples.
+std::vector<uint8_t> BuildHeader(int16_t channels, uint32_t sampleRate, int16_t bitsPerSample,
+                                 const WavCarriedItems& carried) {
+    const uint32_t mask = carried.channelMask != 0 ? carried.channelMask : ChannelMask(channels);
+    const bool otherSpeakers = mask != ChannelMask(channels);
+    const bool extensible = bitsPerSample > 16 || otherSpeakers;
+    const bool bare = !otherSpeakers && !carried.rf64 && carried.chunksBeforeAudio.empty();
     const uint16_t blockAlign = BlockAlign(channels, bitsPerSample);
     std::vector<uint8_t> header;
-    PutId(header, "RIFF");
-    PutU32(header, kEmptyRiffSize);
-    PutId(header, "WAVE");
+    if (carried.rf64) {
+        PutId(header, "RF64");
+        PutU32(header, kOversizedField);
+        PutId(header, "WAVE");
+        PutId(header, "ds64");
+        PutU32(header, kDs64BodySize);
+        PutU64(header, 0);  // RIFF size, set below
+        PutU64(header, 0);  // data size
+        PutU64(header, 0);  // frame count
+        PutU32(header, 0);  // table length
+    } else {
+        PutId(header, "RIFF");
+        PutU32(header, kEmptyRiffSize);
+        PutId(header, "WAVE");
+    }
     PutId(header, "fmt ");
     PutU32(header, extensible ? 40 : 16);
     PutU16(header, extensible ? kFormatTagExtensible : kFormatTagPcm);
@@ -73,19 +102,36 @@ std::vector<uint8_t> BuildHeader(int16_t channels, uint32_t sampleRate, int16_t 
     if (extensible) {
         PutU16(header, 22);
         PutU16(header, static_cast<uint16_t>(bitsPerSample));
-        PutU32(header, ChannelMask(channels));
+        PutU32(header, mask);
         header.insert(header.end(), kPcmSubFormat, kPcmSubFormat + sizeof kPcmSubFormat);
     }
+    header.insert(header.end(), carried.chunksBeforeAudio.begin(), carried.chunksBeforeAudio.end());
     PutId(header, "data");
-    PutU32(header, kEmptyDataSize);
+    PutU32(header, carried.rf64 ? kOversizedField : kEmptyDataSize);
+
+    // The bare forms keep the RIFF size they have always started with; every other header
+    // starts with the true size of a file without samples.
+    const uint64_t emptyRiffSize = header.size() - 8;
+    std::vector<uint8_t> size;
+    if (carried.rf64) {
+        PutU64(size, emptyRiffSize);
+        std::copy(size.begin(), size.end(), header.begin() + kDs64BodyOffset);
+    } else if (!bare) {
+        PutU32(size, static_cast<uint32_t>(emptyRiffSize));
+        std::copy(size.begin(), size.end(), header.begin() + 4);
+    }
     return header;
+}
+
+bool PwriteBytes(int fd, const std::vector<uint8_t>& bytes, uint64_t offset) {
+    return pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
+           static_cast<ssize_t>(bytes.size());
 }
 
 bool PwriteU32(int fd, uint32_t value, uint64_t offset) {
     std::vector<uint8_t> bytes;
     PutU32(bytes, value);
-    return pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
-           static_cast<ssize_t>(bytes.size());
+    return PwriteBytes(fd, bytes, offset);
 }
 
 // An open descriptor, closed on scope exit unless handed on.
@@ -137,6 +183,13 @@ int32_t CWAVPCMMuxer::Open(const char* path, int16_t channels, uint32_t sampleRa
     // Leaves an open file and its count alone, so that its sizes still come out true.
     if (path == nullptr) return kWavMuxerNotOpen;
     if (file_ && Close() != kWavMuxerSuccess) return kWavMuxerIoError;
+    // Built before the output is touched: the chunks it holds may take megabytes.
+    std::vector<uint8_t> header;
+    try {
+        header = BuildHeader(channels, sampleRate, bitsPerSample, carried_);
+    } catch (const std::bad_alloc&) {
+        return kWavMuxerGenericError;
+    }
 
     dataBytes_ = 0;
     headerBytes_ = 0;
@@ -169,8 +222,10 @@ int32_t CWAVPCMMuxer::Open(const char* path, int16_t channels, uint32_t sampleRa
         createdDevice_ = status.st_dev;
         createdInode_ = status.st_ino;
     }
-    header_ = BuildHeader(channels, sampleRate, bitsPerSample);
-    headerBytes_ = static_cast<uint32_t>(header_.size());
+    header_ = std::move(header);
+    headerBytes_ = header_.size();
+    dataSizeOffset_ = headerBytes_ - 4;
+    ds64Offset_ = carried_.rf64 ? kDs64BodyOffset : 0;
     blockAlign_ = BlockAlign(channels, bitsPerSample);
     const uint64_t bytesPerSecond = static_cast<uint64_t>(blockAlign_) * sampleRate;
     sizeUpdateInterval_ = bytesPerSecond > 0 ? bytesPerSecond : kFallbackSizeUpdateBytes;
@@ -212,34 +267,77 @@ int32_t CWAVPCMMuxer::Write(const uint8_t* data, int32_t length) {
 bool CWAVPCMMuxer::UpdateSizes() {
     nextSizeUpdate_ = (dataBytes_ / sizeUpdateInterval_ + 1) * sizeUpdateInterval_;
     return std::fflush(file_.get()) == 0 &&
-           PatchSizes(fileno(file_.get()), WholeFrameBytes(dataBytes_));
+           PatchSizes(fileno(file_.get()), WholeFrameBytes(dataBytes_), 0);
 }
 
 uint64_t CWAVPCMMuxer::WholeFrameBytes(uint64_t bytes) const {
     return blockAlign_ > 0 ? bytes - bytes % blockAlign_ : bytes;
 }
 
-bool CWAVPCMMuxer::PatchSizes(int fd, uint64_t dataBytes) const {
-    const uint64_t riffBytes = headerBytes_ + dataBytes - 8;
+bool CWAVPCMMuxer::PatchSizes(int fd, uint64_t dataBytes, uint64_t tailBytes) const {
+    const uint64_t riffBytes = headerBytes_ + dataBytes + tailBytes - 8;
+    if (ds64Offset_ != 0) {
+        // The 32-bit fields keep all ones; the true sizes are those of the "ds64" chunk.
+        std::vector<uint8_t> sizes;
+        PutU64(sizes, riffBytes);
+        PutU64(sizes, dataBytes);
+        PutU64(sizes, blockAlign_ > 0 ? dataBytes / blockAlign_ : 0);
+        return PwriteBytes(fd, sizes, ds64Offset_);
+    }
     const bool fits = riffBytes <= 0xFFFFFFFFu;
     const uint32_t riffSize = fits ? static_cast<uint32_t>(riffBytes) : kOversizedField;
     const uint32_t dataSize = fits ? static_cast<uint32_t>(dataBytes) : kOversizedField;
-    return PwriteU32(fd, riffSize, 4) && PwriteU32(fd, dataSize, headerBytes_ - 4);
+    return PwriteU32(fd, riffSize, 4) && PwriteU32(fd, dataSize, dataSizeOffset_);
 }
 
-void CWAVPCMMuxer::CloseKeepingWhatReachedTheFile() {
+// Past 4 GiB a RIFF file's sizes say only that the audio runs to the end of the file:
+// whatever followed the audio would be read as audio, so nothing does.
+bool CWAVPCMMuxer::RiffSizeFits(uint64_t fileBytes) const {
+    return ds64Offset_ != 0 || fileBytes - 8 <= 0xFFFFFFFFu;
+}
+
+bool CWAVPCMMuxer::WriteTail(uint64_t& tailBytes) {
+    tailBytes = 0;
+    if (dataBytes_ % 2 != 0 && RiffSizeFits(headerBytes_ + dataBytes_ + 1)) {
+        if (std::fputc(0, file_.get()) == EOF) return false;
+        tailBytes = 1;
+    }
+    const std::vector<uint8_t>& chunks = carried_.chunksAfterAudio;
+    if (chunks.empty()) return true;
+    if (!RiffSizeFits(headerBytes_ + dataBytes_ + tailBytes + chunks.size())) {
+        std::fputs(
+            "Note: the input's chunks after the audio are not copied: past 4 GiB a RIFF file "
+            "cannot say where its audio ends\n",
+            stderr);
+        return true;
+    }
+    if (std::fwrite(chunks.data(), 1, chunks.size(), file_.get()) != chunks.size()) return false;
+    tailBytes += chunks.size();
+    return true;
+}
+
+// Also after a failure while completing the file: the chunks that follow the audio are then
+// not written, and only the audio that reached the file is kept.
+void CWAVPCMMuxer::CloseKeepingWhatReachedTheFile(uint64_t dataLimit) {
     std::FILE* const file = file_.release();
     // What stdio still holds never reached the file; flushed later it would land behind the
     // sizes written here.
     __fpurge(file);
     const int fd = fileno(file);
     struct stat status {};
-    if (patchable_ && fstat(fd, &status) == 0 && status.st_size >= headerBytes_) {
-        const uint64_t whole =
-            WholeFrameBytes(static_cast<uint64_t>(status.st_size) - headerBytes_);
-        // Shrinking a file and rewriting bytes it already holds need no free space, so this
-        // works on a full disk too.
-        if (ftruncate(fd, static_cast<off_t>(headerBytes_ + whole)) == 0) PatchSizes(fd, whole);
+    if (patchable_ && fstat(fd, &status) == 0 &&
+        static_cast<uint64_t>(status.st_size) >= headerBytes_) {
+        const uint64_t reached = static_cast<uint64_t>(status.st_size) - headerBytes_;
+        const uint64_t whole = WholeFrameBytes(std::min(reached, dataLimit));
+        // An odd audio region gets its pad byte only where the file already has a byte to
+        // spare. Shrinking a file and rewriting bytes it already holds need no free space, so
+        // this works on a full disk too.
+        uint64_t pad =
+            whole % 2 != 0 && reached > whole && RiffSizeFits(headerBytes_ + whole + 1) ? 1 : 0;
+        if (pad != 0 && !PwriteBytes(fd, {0}, headerBytes_ + whole)) pad = 0;
+        if (ftruncate(fd, static_cast<off_t>(headerBytes_ + whole + pad)) == 0) {
+            PatchSizes(fd, whole, pad);
+        }
     }
     std::fclose(file);
 }
@@ -251,7 +349,12 @@ int32_t CWAVPCMMuxer::Close() {
             CloseKeepingWhatReachedTheFile();
             return kWavMuxerIoError;
         }
-        bool ok = PatchSizes(fileno(file_.get()), dataBytes_);
+        uint64_t tailBytes = 0;
+        if (!WriteTail(tailBytes) || std::fflush(file_.get()) != 0) {
+            CloseKeepingWhatReachedTheFile(dataBytes_);
+            return kWavMuxerIoError;
+        }
+        bool ok = PatchSizes(fileno(file_.get()), dataBytes_, tailBytes);
         ok = CloseStdioFile(file_) && ok;
         if (!ok) return kWavMuxerIoError;
     }

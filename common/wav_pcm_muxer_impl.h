@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "stdio_file.h"
@@ -23,6 +24,7 @@ public:
     int32_t Close() override;
     int32_t Write(const uint8_t* data, int32_t length) override;
     int32_t Discard() override;
+    void SetCarriedItems(WavCarriedItems items) override { carried_ = std::move(items); }
 
     // Lets tests reach the sizes that no longer fit the header without writing gigabytes.
     void SetDataBytesForTesting(uint64_t bytes) { dataBytes_ = bytes; }
@@ -33,10 +35,16 @@ private:
     bool Start();
     // Flushes the samples written so far and rewrites the sizes in place to cover them.
     bool UpdateSizes();
-    bool PatchSizes(int fd, uint64_t dataBytes) const;
-    // After a failed write: keeps the whole frames that reached the file, with sizes that
-    // say so, and closes it.
-    void CloseKeepingWhatReachedTheFile();
+    // Writes the sizes of a file whose audio holds `dataBytes`, followed by `tailBytes` (the
+    // pad byte and the chunks after the audio).
+    bool PatchSizes(int fd, uint64_t dataBytes, uint64_t tailBytes) const;
+    bool RiffSizeFits(uint64_t fileBytes) const;
+    // Appends the pad byte of an odd audio region and the chunks that follow the audio; tells
+    // how many bytes that took.
+    bool WriteTail(uint64_t& tailBytes);
+    // After a failed write: keeps the whole frames that reached the file (at most
+    // `dataLimit` bytes of them), with sizes that say so, and closes it.
+    void CloseKeepingWhatReachedTheFile(uint64_t dataLimit = UINT64_MAX);
     uint64_t WholeFrameBytes(uint64_t bytes) const;
 
     StdioFile file_;
@@ -48,10 +56,15 @@ private:
     dev_t createdDevice_ = 0;
     ino_t createdInode_ = 0;
 
+    WavCarriedItems carried_;
     std::vector<uint8_t> header_;
     // 64 bits, so that a file past 4 GiB is recognised instead of wrapping the count.
     uint64_t dataBytes_ = 0;
-    uint32_t headerBytes_ = 0;
+    uint64_t headerBytes_ = 0;
+    // Where the header keeps its sizes: the 32-bit data size field, and for an RF64 file the
+    // body of its "ds64" chunk (0 for a RIFF file).
+    uint64_t dataSizeOffset_ = 0;
+    uint64_t ds64Offset_ = 0;
     uint32_t blockAlign_ = 0;
     // How many sample bytes make a second of audio, and when the sizes are rewritten next.
     uint64_t sizeUpdateInterval_ = 0;

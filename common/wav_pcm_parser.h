@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "wav_carried_items.h"
 #include "wav_pcm_format.h"
 
 // Result codes of the reader.
@@ -23,6 +24,12 @@ public:
     // `frames`: frames wanted on entry, whole frames delivered on success. `mediaTime`: media
     // time after the block, in 100 ns ticks.
     virtual int32_t Read(uint8_t* buffer, int64_t* frames, uint64_t* mediaTime) = 0;
+    // What the file opened last holds besides its audio, for a WAV output to carry on.
+    // Readers that keep nothing hand out an empty record.
+    virtual const WavCarriedItems& CarriedItems() const {
+        static const WavCarriedItems kNothing;
+        return kNothing;
+    }
 };
 
 // Null when memory cannot be had.

@@ -7,10 +7,12 @@
 
 #include "stop_signal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -22,9 +24,14 @@ constexpr uint32_t FourCc(const char (&id)[5]) {
 }
 
 constexpr uint32_t kRiffId = FourCc("RIFF");
+// The 64-bit form of long recordings: its sizes stand in a "ds64" chunk, the 32-bit fields
+// that cannot hold them are all ones.
+constexpr uint32_t kRf64Id = FourCc("RF64");
+constexpr uint32_t kDs64Id = FourCc("ds64");
 constexpr uint32_t kWaveId = FourCc("WAVE");
 constexpr uint32_t kFmtId = FourCc("fmt ");
 constexpr uint32_t kDataId = FourCc("data");
+constexpr uint32_t kMd5Id = FourCc("MD5 ");
 // Four NUL bytes where a chunk should start: a preallocated file that was never written, not a
 // chunk. Taking it for one would walk through the zeros 8 bytes at a time.
 constexpr uint32_t kNoChunkId = 0;
@@ -48,8 +55,41 @@ uint32_t LoadU32(const uint8_t* bytes) {
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
+uint64_t LoadU64(const uint8_t* bytes) {
+    return static_cast<uint64_t>(LoadU32(bytes)) | static_cast<uint64_t>(LoadU32(bytes + 4)) << 32;
+}
+
 bool ReadBytes(std::FILE* file, uint8_t* bytes, size_t count) {
     return std::fread(bytes, 1, count, file) == count;
+}
+
+// Chunks that describe the file itself rather than its content, and so are never carried
+// over to an output: the output has its own format, data, length and filler chunks.
+bool DescribesTheFile(uint32_t id) {
+    return id == kFmtId || id == kDataId || id == FourCc("fact") || id == FourCc("JUNK") ||
+           id == FourCc("PAD ") || id == kDs64Id;
+}
+
+// Identifiers are four printable ASCII characters; anything else after the audio is not a
+// chunk (a cut-off or overwritten end of file).
+bool IsPrintable(uint32_t c) {
+    return c >= 0x20 && c <= 0x7E;
+}
+
+bool IsChunkId(uint32_t id) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        if (!IsPrintable((id >> shift) & 0xFF)) return false;
+    }
+    return true;
+}
+
+std::string ChunkName(uint32_t id) {
+    std::string name = "'";
+    for (int shift = 0; shift < 32; shift += 8) {
+        const uint32_t c = (id >> shift) & 0xFF;
+        name += IsPrintable(c) ? static_cast<char>(c) : '?';
+    }
+    return name + "'";
 }
 
 // Chunk bodies of odd size are followed by one pad byte.
@@ -75,6 +115,11 @@ int32_t CWavPcmParser::Open(const char* path, WavPcmFormat* format, bool sizeFro
     position_ = 0;
     fileEnd_ = 0;
     frameSize_ = 0;
+    rf64_ = false;
+    haveDs64_ = false;
+    ds64DataSize_ = 0;
+    carried_ = WavCarriedItems();
+    carriedBytes_ = 0;
 
     file_.reset(fopen64(path, "rb"));
     if (!file_) return kWavParserIoError;
@@ -87,9 +132,12 @@ int32_t CWavPcmParser::ParseHeaders(WavPcmFormat* format, bool sizeFromFile) {
     uint8_t raw[12];
     if (!ReadBytes(file_.get(), raw, sizeof raw)) return kWavParserIoError;
     riffHeader_ = {LoadU32(raw), LoadU32(raw + 4), LoadU32(raw + 8)};
-    if (riffHeader_.id != kRiffId || riffHeader_.formType != kWaveId) {
+    if ((riffHeader_.id != kRiffId && riffHeader_.id != kRf64Id) ||
+        riffHeader_.formType != kWaveId) {
         return kWavParserUnsupported;
     }
+    rf64_ = riffHeader_.id == kRf64Id;
+    carried_.rf64 = rf64_;
 
     int32_t result = FindFormatChunk();
     if (result == kWavParserSuccess) result = ReadFormatChunk();
@@ -124,6 +172,7 @@ int32_t CWavPcmParser::FindFormatChunk() {
         if (chunkHeader_.id == kNoChunkId) return kWavParserUnsupported;
         // A file of many small chunks takes long to walk; a stop signal ends the walk.
         if (StopRequested()) return kWavParserIoError;
+        TakeChunk(chunkHeader_.id, chunkHeader_.size, true);
         const uint64_t body = PaddedSize(chunkHeader_.size);
         skippedBytes_ += 8 + body;
         // A move past the end of the file is caught by the short read of the next header.
@@ -171,16 +220,15 @@ int32_t CWavPcmParser::ReadFormatChunk() {
 }
 
 int32_t CWavPcmParser::CheckSubFormat() {
-    // The sub-format lies 8 bytes past the fields read so far (after the extension size,
-    // valid bits and channel mask).
+    // Past the fields read so far: extension size, valid bits, channel mask, sub-format.
     const int64_t position = ftello64(file_.get());
     if (position < 0) return kWavParserIoError;
-    if (fseeko64(file_.get(), position + 8, SEEK_SET) != 0) return kWavParserIoError;
-    uint8_t subFormat[16];
-    if (!ReadBytes(file_.get(), subFormat, sizeof subFormat)) return kWavParserIoError;
-    if (std::memcmp(subFormat, kPcmSubFormat, sizeof subFormat) != 0) {
+    uint8_t extension[24];
+    if (!ReadBytes(file_.get(), extension, sizeof extension)) return kWavParserIoError;
+    if (std::memcmp(extension + 8, kPcmSubFormat, sizeof kPcmSubFormat) != 0) {
         return kWavParserUnsupported;
     }
+    carried_.channelMask = LoadU32(extension + 4);
     if (fseeko64(file_.get(), position, SEEK_SET) != 0) return kWavParserIoError;
     return kWavParserSuccess;
 }
@@ -194,6 +242,7 @@ int32_t CWavPcmParser::FindDataChunk() {
         if (StopRequested()) return kWavParserIoError;
         uint8_t size[4];
         if (!ReadBytes(file_.get(), size, sizeof size)) return kWavParserIoError;
+        TakeChunk(LoadU32(id), LoadU32(size), true);
         const uint64_t body = PaddedSize(LoadU32(size));
         if (fseeko64(file_.get(), static_cast<int64_t>(body), SEEK_CUR) != 0) {
             return kWavParserIoError;
@@ -219,14 +268,132 @@ int32_t CWavPcmParser::LocateData(bool sizeFromFile) {
         dataStart_ = fileEnd_;
         position_ = fileEnd_;
         dataSize_ = 0;
-    } else if (sizeFromFile || sizeField == kUnknownDataSize) {
+    } else if (sizeFromFile || (sizeField == kUnknownDataSize && !haveDs64_)) {
         dataSize_ = static_cast<uint64_t>(fileEnd_ - dataStart_);
+    } else if (sizeField == kUnknownDataSize) {
+        dataSize_ = ds64DataSize_;
     } else {
         dataSize_ = sizeField;
     }
+    if (haveSize) KeepChunksAfterAudio();
     // Reading from anywhere else would pass the wrong bytes off as samples.
     if (fseeko64(file_.get(), dataStart_, SEEK_SET) != 0) return kWavParserIoError;
     return kWavParserSuccess;
+}
+
+void CWavPcmParser::TakeChunk(uint32_t id, uint32_t size, bool beforeAudio) {
+    if (id == kDs64Id && rf64_) {
+        // Its body: RIFF size, data size and sample count, each 64-bit.
+        uint8_t sizes[24];
+        const size_t got =
+            size >= sizeof sizes ? std::fread(sizes, 1, sizeof sizes, file_.get()) : 0;
+        if (got == sizeof sizes) {
+            haveDs64_ = true;
+            ds64DataSize_ = LoadU64(sizes + 8);
+        }
+        if (got > 0) fseeko64(file_.get(), -static_cast<int64_t>(got), SEEK_CUR);
+        return;
+    }
+    // Keeping a chunk is worth no failure of the run: without the memory for it, the audio
+    // still goes through.
+    try {
+        KeepChunk(id, size, beforeAudio);
+    } catch (const std::bad_alloc&) {
+        try {
+            carried_.notes.push_back("Note: a chunk of the input is not copied: not enough memory");
+        } catch (const std::bad_alloc&) {
+        }
+    }
+}
+
+void CWavPcmParser::KeepChunk(uint32_t id, uint32_t size, bool beforeAudio) {
+    // It certifies the exact audio bytes, which the watermark changes.
+    if (id == kMd5Id) {
+        carried_.notes.push_back(
+            "Note: the input's MD5 chunk is not copied: it certifies the audio as it was before "
+            "the watermark");
+        return;
+    }
+    if (DescribesTheFile(id)) return;
+    if (carriedBytes_ + 8 + PaddedSize(size) > kCarriedChunkBytesLimit) {
+        carried_.notes.push_back("Note: the input's " + ChunkName(id) + " chunk (" +
+                                 std::to_string(size) +
+                                 " bytes) is not copied: the chunks copied from an input may "
+                                 "take " +
+                                 std::to_string(kCarriedChunkBytesLimit >> 20) + " MiB in all");
+        return;
+    }
+    std::vector<uint8_t>& chunks =
+        beforeAudio ? carried_.chunksBeforeAudio : carried_.chunksAfterAudio;
+    const size_t start = chunks.size();
+    size_t got = 0;
+    bool whole = false;
+    try {
+        whole = ReadChunkInto(chunks, id, size, got);
+    } catch (const std::bad_alloc&) {
+        // Put back as if the chunk had never been met, then let the caller note it.
+        chunks.resize(start);
+        if (got > 0) fseeko64(file_.get(), -static_cast<int64_t>(got), SEEK_CUR);
+        throw;
+    }
+    // A chunk cut off by the end of the file: the walk that follows finds the file too short.
+    if (whole) {
+        carriedBytes_ += 8 + PaddedSize(size);
+    } else {
+        chunks.resize(start);
+    }
+    if (got > 0) fseeko64(file_.get(), -static_cast<int64_t>(got), SEEK_CUR);
+}
+
+bool CWavPcmParser::ReadChunkInto(std::vector<uint8_t>& chunks, uint32_t id, uint32_t size,
+                                  size_t& got) {
+    const size_t start = chunks.size();
+    chunks.resize(start + 8);
+    for (int i = 0; i < 4; ++i) {
+        chunks[start + i] = static_cast<uint8_t>(id >> (8 * i));
+        chunks[start + 4 + i] = static_cast<uint8_t>(size >> (8 * i));
+    }
+    // In steps, so that a chunk claiming more than the file holds takes no more memory than
+    // the file.
+    constexpr size_t kStep = 1 << 16;
+    while (got < size) {
+        const size_t step = std::min<size_t>(size - got, kStep);
+        chunks.resize(start + 8 + got + step);
+        const size_t read = std::fread(chunks.data() + start + 8 + got, 1, step, file_.get());
+        got += read;
+        if (read < step) return false;
+    }
+    chunks.resize(start + 8 + PaddedSize(size), 0);
+    return true;
+}
+
+// The chunks behind the audio are never read by the walk that finds it; they are read here,
+// once, and only as far as they make sense: the audio itself does not depend on them.
+void CWavPcmParser::KeepChunksAfterAudio() {
+    const uint64_t end = static_cast<uint64_t>(fileEnd_);
+    uint64_t at = DataEnd() + (dataSize_ & 1);
+    while (at < end && end - at >= 8) {
+        // Walking the rest of a file of many small chunks can take a while.
+        if (StopRequested()) return;
+        uint8_t header[8];
+        if (fseeko64(file_.get(), static_cast<int64_t>(at), SEEK_SET) != 0 ||
+            !ReadBytes(file_.get(), header, sizeof header)) {
+            break;
+        }
+        const uint32_t id = LoadU32(header);
+        const uint32_t size = LoadU32(header + 4);
+        if (!IsChunkId(id) || size > end - at - 8) break;
+        TakeChunk(id, size, false);
+        // The pad byte of a last chunk may be missing at the end of the file.
+        at += 8 + PaddedSize(size);
+    }
+    if (at < end) {
+        try {
+            carried_.notes.push_back("Note: the last " + std::to_string(end - at) +
+                                     " bytes of the input are not a chunk and are not copied");
+        } catch (const std::bad_alloc&) {
+        }
+    }
 }
 
 int32_t CWavPcmParser::Close() {

@@ -1,7 +1,9 @@
 // The file-backed WAV reader behind IWavPcmParser.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "stdio_file.h"
 #include "wav_pcm_format.h"
@@ -17,6 +19,7 @@ public:
     int32_t Open(const char* path, WavPcmFormat* format, bool sizeFromFile) override;
     int32_t Close() override;
     int32_t Read(uint8_t* buffer, int64_t* frames, uint64_t* mediaTime) override;
+    const WavCarriedItems& CarriedItems() const override { return carried_; }
 
 private:
     struct RiffHeader {
@@ -47,6 +50,15 @@ private:
     int32_t CheckSubFormat();
     int32_t FindDataChunk();
     int32_t LocateData(bool sizeFromFile);
+    // A chunk the walk passes over, its body next in the stream: the sizes of a "ds64" chunk
+    // are taken, other chunks kept for the output. The stream is left where it was.
+    void TakeChunk(uint32_t id, uint32_t size, bool beforeAudio);
+    // May throw std::bad_alloc, which TakeChunk turns into a note.
+    void KeepChunk(uint32_t id, uint32_t size, bool beforeAudio);
+    // Appends the chunk, its body read from the stream; false when the file ends first.
+    // `got` counts the body bytes read, for the caller to move back over.
+    bool ReadChunkInto(std::vector<uint8_t>& chunks, uint32_t id, uint32_t size, size_t& got);
+    void KeepChunksAfterAudio();
     uint64_t DataEnd() const { return static_cast<uint64_t>(dataStart_) + dataSize_; }
 
     StdioFile file_;
@@ -61,4 +73,11 @@ private:
     int64_t position_ = 0;
     int64_t fileEnd_ = 0;
     uint32_t frameSize_ = 0;
+
+    bool rf64_ = false;
+    // The data size of the "ds64" chunk, which stands for a data chunk size field of all ones.
+    bool haveDs64_ = false;
+    uint64_t ds64DataSize_ = 0;
+    WavCarriedItems carried_;
+    uint64_t carriedBytes_ = 0;
 };

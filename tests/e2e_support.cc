@@ -12,6 +12,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "wav_layout.h"
+
 std::vector<std::string> TraceLinesOf(const std::vector<std::string>& lines,
                                       const std::string& operation) {
     std::vector<std::string> found;
@@ -77,6 +79,20 @@ bool HasId(const ByteVector& bytes, size_t offset, const char* id) {
 WrittenWav ReadWrittenWav(const std::string& path) {
     WrittenWav wav;
     const ByteVector bytes = ReadWholeFile(path);
+    // A complete file of any form: chunks kept from the input, a pad byte, RF64.
+    const WavLayout layout = ParseWavLayout(bytes);
+    const WavChunkView* format = layout.Find("fmt ");
+    const WavChunkView* data = layout.Find("data");
+    if (layout.problem.empty() && format != nullptr && format->size >= 16 && data != nullptr) {
+        wav.valid = true;
+        wav.complete = true;
+        wav.channels = LoadU16At(format->body, 2);
+        wav.rate = LoadU32At(format->body, 4);
+        wav.bits = LoadU16At(format->body, 14);
+        wav.samples = data->body;
+        return wav;
+    }
+    // Otherwise one of the two bare headers, whose sizes may lag behind the audio.
     if (bytes.size() < 44 || !HasId(bytes, 0, "RIFF") || !HasId(bytes, 8, "WAVE") ||
         !HasId(bytes, 12, "fmt ")) {
         wav.problem = "no WAV header (" + std::to_string(bytes.size()) + " bytes)";

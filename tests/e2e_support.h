@@ -18,7 +18,8 @@ std::vector<std::string> TraceLinesOf(const std::vector<std::string>& lines,
                                       const std::string& operation);
 bool TraceHas(const std::vector<std::string>& lines, const std::string& operation);
 
-// A WAV file as the programs write it: a plain (44-byte) or extensible (68-byte) header.
+// A WAV file as the programs write it: complete in any form, or with a plain (44-byte) or
+// extensible (68-byte) header and sizes that may not cover all that follows.
 struct WrittenWav {
     bool valid = false;     // a header of one of the two forms was found
     bool complete = false;  // its RIFF and data sizes match the bytes that follow

@@ -12,6 +12,7 @@
 
 #include "test_files.h"
 #include "wav_fixture.h"
+#include "wav_layout.h"
 #include "wav_pcm_parser_impl.h"
 
 namespace {
@@ -87,7 +88,7 @@ TEST(WavPcmMuxerTest, WritesExtensibleHeaderAbove16Bits) {
     }
 }
 
-TEST(WavPcmMuxerTest, OddDataSizesGetNoPadByte) {
+TEST(WavPcmMuxerTest, OddAudioRegionGetsItsPadByte) {
     for (const int16_t bits : {8, 24}) {
         SCOPED_TRACE(std::to_string(bits) + " bits mono");
         TempFile file;
@@ -99,10 +100,11 @@ TEST(WavPcmMuxerTest, OddDataSizesGetNoPadByte) {
         ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
         const ByteVector written = file.Read();
         const size_t headerBytes = bits == 8 ? 44 : 68;
-        ASSERT_EQ(written.size(), headerBytes + samples.size());
-        EXPECT_EQ(LoadU32At(written, 4), headerBytes + samples.size() - 8);
+        ASSERT_EQ(written.size(), headerBytes + samples.size() + 1);
+        EXPECT_EQ(LoadU32At(written, 4), headerBytes + samples.size() + 1 - 8);
         EXPECT_EQ(LoadU32At(written, headerBytes - 4), samples.size());
         EXPECT_EQ(Slice(written, headerBytes, samples.size()), samples);
+        EXPECT_EQ(written.back(), 0);
     }
 }
 
@@ -383,6 +385,255 @@ TEST(WavPcmMuxerTest, WrittenFilesReadBackUnchanged) {
             EXPECT_EQ(frames, 1000);
             buffer.resize(samples.size());
             EXPECT_EQ(buffer, samples);
+        }
+    }
+}
+
+// --- Carrying what the input holds besides its audio ---
+
+ByteVector Concat(const std::vector<ByteVector>& parts) {
+    ByteVector all;
+    for (const ByteVector& part : parts) PutBytes(all, part);
+    return all;
+}
+
+WavCarriedItems Carrying(const std::vector<ByteVector>& before,
+                         const std::vector<ByteVector>& after, uint32_t mask = 0,
+                         bool rf64 = false) {
+    WavCarriedItems items;
+    items.chunksBeforeAudio = Concat(before);
+    items.chunksAfterAudio = Concat(after);
+    items.channelMask = mask;
+    items.rf64 = rf64;
+    return items;
+}
+
+// Lowers the largest file this process may write, for as long as it lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &ignore, &previous_);
+        struct rlimit small = saved_;
+        small.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        sigaction(SIGXFSZ, &previous_, nullptr);
+    }
+
+private:
+    struct rlimit saved_ {};
+    struct sigaction previous_ {};
+};
+
+const ByteVector kBext = Chunk("bext", BextBody(1728000000, "A=PCM,F=48000,W=16\r\n"));
+const ByteVector kInfo = ListChunk("INFO", {Chunk("INAM", Pattern(9, 1))});
+const ByteVector kIxml = Chunk("iXML", Pattern(101, 2));  // odd: with its pad byte
+const ByteVector kCue = Chunk("cue ", Pattern(28, 3));
+
+TEST(WavPcmMuxerTest, CarriedChunksStandAroundTheAudio) {
+    TempFile file;
+    CWAVPCMMuxer muxer;
+    muxer.SetCarriedItems(Carrying({kBext, kInfo}, {kIxml, kCue}));
+    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 16), kWavMuxerSuccess);
+    const size_t headerBytes = 44 + kBext.size() + kInfo.size();
+    const ByteVector samples = Pattern(4 * 72000, 5);  // a second and a half
+    for (size_t offset = 0; offset < samples.size(); offset += 4 * 512) {
+        const size_t length = std::min<size_t>(4 * 512, samples.size() - offset);
+        ASSERT_EQ(muxer.Write(samples.data() + offset, static_cast<int32_t>(length)),
+                  kWavMuxerSuccess);
+    }
+    // While the audio is written the header already holds the chunks before it, with sizes
+    // that cover the file up to the last second; the chunks after it are not there yet.
+    const ByteVector running = file.Read();
+    ASSERT_GE(running.size(), headerBytes);
+    EXPECT_EQ(Slice(running, 36, kBext.size() + kInfo.size()), Concat({kBext, kInfo}));
+    const uint32_t runningData = LoadU32At(running, headerBytes - 4);
+    EXPECT_EQ(runningData, 4u * 48128);
+    EXPECT_EQ(LoadU32At(running, 4), headerBytes + runningData - 8);
+    EXPECT_EQ(Slice(running, headerBytes, runningData), Slice(samples, 0, runningData));
+
+    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+    const ByteVector written = file.Read();
+    const WavLayout layout = ParseWavLayout(written);
+    EXPECT_EQ(layout.problem, "");
+    EXPECT_EQ(layout.form, "RIFF");
+    EXPECT_EQ(layout.Ids(),
+              (std::vector<std::string>{"fmt ", "bext", "LIST", "data", "iXML", "cue "}));
+    ASSERT_EQ(layout.chunks.size(), 6u);
+    EXPECT_EQ(layout.chunks[0].body, PlainFormatBody(2, 48000, 16));
+    EXPECT_EQ(Concat({layout.chunks[1].whole, layout.chunks[2].whole}), Concat({kBext, kInfo}));
+    EXPECT_EQ(layout.chunks[3].body, samples);
+    EXPECT_EQ(Concat({layout.chunks[4].whole, layout.chunks[5].whole}), Concat({kIxml, kCue}));
+
+    // Read back, the file gives the same items and the same audio.
+    CWavPcmParser parser;
+    WavPcmFormat format;
+    ASSERT_EQ(parser.Open(file.path(), &format, false), kWavParserSuccess);
+    EXPECT_EQ(parser.CarriedItems().chunksBeforeAudio, Concat({kBext, kInfo}));
+    EXPECT_EQ(parser.CarriedItems().chunksAfterAudio, Concat({kIxml, kCue}));
+    ByteVector buffer(samples.size() + 64);
+    int64_t frames = 80000;
+    uint64_t mediaTime = 0;
+    ASSERT_EQ(parser.Read(buffer.data(), &frames, &mediaTime), kWavParserSuccess);
+    EXPECT_EQ(frames, 72000);
+}
+
+TEST(WavPcmMuxerTest, SpeakersOtherThanTheFirstOnesNeedTheExtensibleForm) {
+    struct Case {
+        int16_t channels, bits;
+        uint32_t inputMask;
+        size_t headerBytes;
+        uint32_t writtenMask;  // when extensible
+    };
+    for (const Case& c : {
+             Case{6, 16, 0x60F, 68, 0x60F},  // 5.1 with side speakers
+             Case{1, 16, 0x4, 68, 0x4},      // a centre speaker alone
+             Case{8, 24, 0x63F, 68, 0x63F},  // 7.1
+             Case{2, 16, 0x3, 44, 0},        // what a plain header says anyway
+             Case{6, 16, 0, 44, 0},          // no speakers named
+             Case{2, 24, 0, 68, 0x3},
+             Case{6, 32, 0x3F, 68, 0x3F},
+         }) {
+        SCOPED_TRACE(std::to_string(c.channels) + " channels, " + std::to_string(c.bits) +
+                     " bits, mask " + std::to_string(c.inputMask));
+        TempFile file;
+        CWAVPCMMuxer muxer;
+        muxer.SetCarriedItems(Carrying({}, {}, c.inputMask));
+        ASSERT_EQ(muxer.Open(file.path(), c.channels, 48000, c.bits), kWavMuxerSuccess);
+        ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+        const ByteVector written = file.Read();
+        ASSERT_EQ(written.size(), c.headerBytes);
+        EXPECT_EQ(ParseWavLayout(written).problem, "");
+        if (c.headerBytes == 44) continue;
+        const uint16_t blockAlign = static_cast<uint16_t>(c.channels * c.bits / 8);
+        ByteVector expectedBody = PlainFormatBody(c.channels, 48000, c.bits, 16, 0xFFFE);
+        PutU16(expectedBody, 22);
+        PutU16(expectedBody, static_cast<uint16_t>(c.bits));
+        PutU32(expectedBody, c.writtenMask);
+        PutBytes(expectedBody, kPcmSubFormatGuid);
+        EXPECT_EQ(Slice(written, 20, 40), expectedBody);
+        EXPECT_EQ(LoadU32At(written, 32) & 0xFFFF, blockAlign);
+    }
+}
+
+TEST(WavPcmMuxerTest, Rf64SizesStandInTheDs64Chunk) {
+    TempFile file;
+    CWAVPCMMuxer muxer;
+    muxer.SetCarriedItems(Carrying({kInfo}, {kCue}, 0, true));
+    ASSERT_EQ(muxer.Open(file.path(), 1, 48000, 24), kWavMuxerSuccess);
+    const ByteVector samples = Pattern(3 * 50001, 7);  // odd: a pad byte follows
+    // RF64 header, ds64 chunk, format chunk, the chunks before the audio, data chunk header.
+    const size_t headerBytes = 12 + 36 + 48 + kInfo.size() + 8;
+    for (size_t offset = 0; offset < samples.size(); offset += 3 * 512) {
+        const size_t length = std::min<size_t>(3 * 512, samples.size() - offset);
+        ASSERT_EQ(muxer.Write(samples.data() + offset, static_cast<int32_t>(length)),
+                  kWavMuxerSuccess);
+    }
+    // Kept true once per second of audio, as in a RIFF file.
+    const WavLayout running = ParseWavLayout(Slice(file.Read(), 0, headerBytes + 3 * 48128));
+    EXPECT_EQ(running.problem, "");
+    EXPECT_EQ(running.ds64DataSize, 3u * 48128);
+    EXPECT_EQ(running.ds64Frames, 48128u);
+
+    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+    const ByteVector written = file.Read();
+    const WavLayout layout = ParseWavLayout(written);
+    EXPECT_EQ(layout.problem, "");
+    EXPECT_EQ(layout.form, "RF64");
+    EXPECT_EQ(layout.Ids(), (std::vector<std::string>{"ds64", "fmt ", "LIST", "data", "cue "}));
+    EXPECT_EQ(layout.riffSize, written.size() - 8);
+    EXPECT_EQ(layout.ds64DataSize, samples.size());
+    EXPECT_EQ(layout.ds64Frames, 50001u);
+    EXPECT_EQ(LoadU32At(written, headerBytes - 4), 0xFFFFFFFFu);
+    EXPECT_EQ(Slice(written, headerBytes, samples.size()), samples);
+    EXPECT_EQ(written[headerBytes + samples.size()], 0);  // the pad byte
+
+    // Past 4 GiB the sizes are the true ones, not all ones.
+    ASSERT_EQ(muxer.Open(file.path(), 1, 48000, 24), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Write(samples.data(), 6), kWavMuxerSuccess);
+    const uint64_t dataBytes = (uint64_t{5} << 30) + 3;
+    muxer.SetDataBytesForTesting(dataBytes);
+    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+    const ByteVector large = file.Read();
+    EXPECT_EQ(LoadU32At(large, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(LoadU32At(large, 28) | uint64_t{LoadU32At(large, 32)} << 32, dataBytes);
+    EXPECT_EQ(LoadU32At(large, 36) | uint64_t{LoadU32At(large, 40)} << 32, dataBytes / 3);
+    EXPECT_EQ(LoadU32At(large, 20) | uint64_t{LoadU32At(large, 24)} << 32,
+              headerBytes + dataBytes + 1 + kCue.size() - 8);
+}
+
+TEST(WavPcmMuxerTest, ChunksAfterTheAudioAreLeftOutPast4GiBOfRiff) {
+    TempFile file;
+    CWAVPCMMuxer muxer;
+    muxer.SetCarriedItems(Carrying({}, {kCue}));
+    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 16), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Write(Pattern(8).data(), 8), kWavMuxerSuccess);
+    // Still fits without the chunk after the audio, not with it.
+    muxer.SetDataBytesForTesting(0xFFFFFFFF - 39);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Note: the input's chunks after the audio are not copied: past 4 GiB a RIFF file "
+              "cannot say where its audio ends\n");
+    const ByteVector written = file.Read();
+    EXPECT_EQ(written.size(), 44u + 8);
+    EXPECT_EQ(LoadU32At(written, 4), 0xFFFFFFFF - 3);
+    EXPECT_EQ(LoadU32At(written, 40), 0xFFFFFFFF - 39);
+}
+
+// A full disk while the audio or the chunks after it are written: the audio that reached the
+// file is kept behind true sizes, in every form of header; the chunks after it are not.
+TEST(WavPcmMuxerTest, FailedWritesKeepTheAudioInEveryHeaderForm) {
+    const ByteVector samples = Pattern(3 * 512 * 8, 9);  // 24-bit mono
+    struct Case {
+        std::string name;
+        bool rf64;
+        rlim_t audioRoom;  // bytes of audio the file may take beyond its header
+        size_t kept;       // bytes of audio kept
+        bool padByte;
+    };
+    for (const Case& c : {
+             Case{"RIFF, cut inside the audio", false, 1000, 999, true},
+             Case{"RF64, cut inside the audio", true, 1000, 999, true},
+             Case{"RF64, cut right after a frame", true, 999, 999, false},
+             Case{"RIFF, cut in the chunks after the audio", false, 3 * 512 + 10, 3 * 512, false},
+         }) {
+        SCOPED_TRACE(c.name);
+        TempFile file;
+        CWAVPCMMuxer muxer;
+        muxer.SetCarriedItems(Carrying({kInfo}, {kIxml, kCue}, 0, c.rf64));
+        const size_t headerBytes = (c.rf64 ? 104 : 68) + kInfo.size();
+        int32_t result = kWavMuxerSuccess;
+        int32_t closed = kWavMuxerSuccess;
+        const size_t toWrite = c.audioRoom > 3 * 512 ? 3 * 512 : samples.size();
+        {
+            FileSizeLimit limit(headerBytes + c.audioRoom);
+            result = muxer.Open(file.path(), 1, 48000, 24);
+            for (size_t offset = 0; result == kWavMuxerSuccess && offset < toWrite;
+                 offset += 3 * 512) {
+                result = muxer.Write(samples.data() + offset, 3 * 512);
+            }
+            closed = muxer.Close();
+        }
+        EXPECT_EQ(result == kWavMuxerIoError || closed == kWavMuxerIoError, true);
+        const ByteVector written = file.Read();
+        const WavLayout layout = ParseWavLayout(written);
+        EXPECT_EQ(layout.problem, "");
+        EXPECT_EQ(written.size(), headerBytes + c.kept + (c.padByte ? 1 : 0));
+        EXPECT_EQ(layout.lastPadMissing, c.kept % 2 != 0 && !c.padByte);
+        const WavChunkView* data = layout.Find("data");
+        ASSERT_NE(data, nullptr);
+        EXPECT_EQ(data->body, Slice(samples, 0, c.kept));
+        EXPECT_EQ(layout.Find("cue "), nullptr);
+        if (c.rf64) {
+            EXPECT_EQ(layout.ds64Frames, c.kept / 3);
         }
     }
 }

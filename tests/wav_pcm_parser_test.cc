@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "wav_fixture.h"
+#include "wav_layout.h"
 
 namespace {
 
@@ -113,6 +114,12 @@ TEST_F(WavPcmParserTest, RejectsWhatIsNotPcmWav) {
         {"no format chunk", RiffFile({data}), kWavParserIoError},
         {"no data chunk", RiffFile({FormatChunk(2, 48000, 16)}), kWavParserIoError},
         {"data before format", RiffFile({data, FormatChunk(2, 48000, 16)}), kWavParserIoError},
+        // Kept chunks are read before the walk goes on: it still finds the file too short.
+        {"chunk cut off before the format", RiffFile({ChunkDeclaring("bext", 300000, Pattern(10))}),
+         kWavParserIoError},
+        {"chunk cut off after the format",
+         RiffFile({FormatChunk(2, 48000, 16), ChunkDeclaring("LIST", 300000, Pattern(10))}),
+         kWavParserIoError},
         {"cut in the format chunk", RiffFile({ChunkDeclaring("fmt ", 16, ByteVector(12, 0))}),
          kWavParserIoError},
         {"cut before the sub-format",
@@ -328,6 +335,147 @@ TEST_F(WavPcmParserTest, OpenAndCloseStates) {
     EXPECT_EQ(parser_.Close(), kWavParserSuccess);
     EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserIoError);
     EXPECT_EQ(parser_.Close(), kWavParserSuccess);
+}
+
+// --- What the reader keeps besides the audio ---
+
+ByteVector Concat(const std::vector<ByteVector>& parts) {
+    ByteVector all;
+    for (const ByteVector& part : parts) PutBytes(all, part);
+    return all;
+}
+
+TEST_F(WavPcmParserTest, KeepsTheChunksAroundTheAudioInTheirOrder) {
+    const ByteVector samples = Pattern(4 * 300, 11);
+    const ByteVector bext = Chunk("bext", BextBody(1728000000, "A=PCM,F=48000,W=16,M=stereo\r\n"));
+    const ByteVector info = ListChunk("INFO", {Chunk("INAM", Pattern(9, 1))});  // odd inside
+    const ByteVector ixml = Chunk("iXML", Pattern(101, 2));                     // odd: pad byte
+    const ByteVector cue = Chunk("cue ", Pattern(28, 3));
+    const ByteVector adtl = ListChunk("adtl", {Chunk("labl", Pattern(8, 4))});
+    // The chunks that describe the file itself are its own: the output has its own.
+    ASSERT_EQ(OpenBytes(RiffFile({bext, FormatChunk(2, 48000, 16), Chunk("JUNK", Pattern(20)), info,
+                                  Chunk("fact", Pattern(4)), Chunk("data", samples), ixml,
+                                  Chunk("PAD ", Pattern(6)), cue, adtl, Chunk("data", {1, 2})})),
+              kWavParserSuccess);
+    const WavCarriedItems& carried = parser_.CarriedItems();
+    EXPECT_EQ(carried.chunksBeforeAudio, Concat({bext, info}));
+    EXPECT_EQ(carried.chunksAfterAudio, Concat({ixml, cue, adtl}));
+    EXPECT_EQ(carried.channelMask, 0u);
+    EXPECT_FALSE(carried.rf64);
+    EXPECT_TRUE(carried.notes.empty());
+    // The audio is read as before.
+    ByteVector delivered;
+    EXPECT_EQ(ReadAll(512, delivered), kWavParserEndOfData);
+    EXPECT_EQ(delivered, samples);
+
+    // A second Open starts afresh.
+    ASSERT_EQ(OpenBytes(SimpleWav(2, 48000, 16, samples)), kWavParserSuccess);
+    EXPECT_TRUE(parser_.CarriedItems().chunksBeforeAudio.empty());
+    EXPECT_TRUE(parser_.CarriedItems().chunksAfterAudio.empty());
+}
+
+TEST_F(WavPcmParserTest, LeavesOutMd5AndWhatPassesTheLimitWithANote) {
+    const uint64_t limit = kCarriedChunkBytesLimit;
+    const ByteVector first = Chunk("big1", ByteVector(limit / 2, 1));
+    const ByteVector second = Chunk("big2", ByteVector(limit / 2, 2));  // 16 bytes too many
+    const ByteVector small = Chunk("note", Pattern(8));
+    ASSERT_EQ(OpenBytes(RiffFile({FormatChunk(2, 48000, 16), first, Chunk("data", Pattern(8)),
+                                  Chunk("MD5 ", Pattern(16)), second, small})),
+              kWavParserSuccess);
+    const WavCarriedItems& carried = parser_.CarriedItems();
+    EXPECT_EQ(carried.chunksBeforeAudio, first);
+    // A chunk that does not fit is left out; a later one that fits is kept.
+    EXPECT_EQ(carried.chunksAfterAudio, small);
+    ASSERT_EQ(carried.notes.size(), 2u);
+    EXPECT_EQ(carried.notes[0],
+              "Note: the input's MD5 chunk is not copied: it certifies the audio as it was "
+              "before the watermark");
+    EXPECT_EQ(carried.notes[1], "Note: the input's 'big2' chunk (" + std::to_string(limit / 2) +
+                                    " bytes) is not copied: the chunks copied from an input "
+                                    "may take 8 MiB in all");
+}
+
+TEST_F(WavPcmParserTest, BytesAfterTheAudioThatAreNoChunkAreNotedAndLeft) {
+    const ByteVector fmt = FormatChunk(2, 48000, 16);
+    const ByteVector samples = Pattern(16, 5);
+    const ByteVector cue = Chunk("cue ", Pattern(4));
+    struct Case {
+        std::string name;
+        ByteVector tail;
+        ByteVector kept;
+        std::string note;  // empty: none
+    };
+    const std::vector<Case> cases = {
+        {"a few stray bytes", Concat({cue, Pattern(5)}), cue,
+         "Note: the last 5 bytes of the input are not a chunk and are not copied"},
+        {"a chunk running past the end", Concat({cue, ChunkDeclaring("LIST", 100, Pattern(10))}),
+         cue, "Note: the last 18 bytes of the input are not a chunk and are not copied"},
+        {"no identifier",
+         Concat({ByteVector(12, 0), cue}),
+         {},
+         "Note: the last 24 bytes of the input are not a chunk and are not copied"},
+        // The pad byte of the last chunk may be missing.
+        {"last pad byte missing", ChunkDeclaring("iXML", 3, {'<', 'a', '>'}),
+         Chunk("iXML", {'<', 'a', '>'}), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(OpenBytes(Concat({RiffFile({fmt, Chunk("data", samples)}), c.tail})),
+                  kWavParserSuccess);
+        EXPECT_EQ(parser_.CarriedItems().chunksAfterAudio, c.kept);
+        EXPECT_EQ(parser_.CarriedItems().notes,
+                  c.note.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.note});
+        ByteVector delivered;
+        EXPECT_EQ(ReadAll(512, delivered), kWavParserEndOfData);
+        EXPECT_EQ(delivered, samples);
+    }
+    // Where the audio has no known end, nothing after it can be told apart from it.
+    ASSERT_EQ(OpenBytes(RiffFile({fmt, ChunkDeclaring("data", 0xFFFFFFFF, samples), cue})),
+              kWavParserSuccess);
+    EXPECT_TRUE(parser_.CarriedItems().chunksAfterAudio.empty());
+    EXPECT_TRUE(parser_.CarriedItems().notes.empty());
+}
+
+TEST_F(WavPcmParserTest, TakesTheChannelMaskOfAnExtensibleFormat) {
+    ASSERT_EQ(OpenBytes(RiffFile({Chunk("fmt ", ExtensibleFormatBodyWithMask(8, 48000, 24, 0x63F)),
+                                  Chunk("data", Pattern(48))})),
+              kWavParserSuccess);
+    EXPECT_EQ(parser_.CarriedItems().channelMask, 0x63Fu);
+    ASSERT_EQ(OpenBytes(SimpleWav(2, 48000, 16, Pattern(8))), kWavParserSuccess);
+    EXPECT_EQ(parser_.CarriedItems().channelMask, 0u);
+}
+
+TEST_F(WavPcmParserTest, ReadsRf64FilesByTheirDs64Sizes) {
+    const ByteVector samples = Pattern(6 * 101, 21);  // 24-bit stereo
+    const ByteVector fmt = Chunk("fmt ", ExtensibleFormatBody(2, 48000, 24));
+    const ByteVector list = ListChunk("INFO", {Chunk("ICMT", Pattern(5))});
+    const ByteVector data = ChunkDeclaring("data", 0xFFFFFFFF, samples);
+    ASSERT_EQ(
+        OpenBytes(Rf64File({fmt, list, data, Chunk("iXML", Pattern(7))}, samples.size(), 101)),
+        kWavParserSuccess);
+    EXPECT_EQ(format_.bitsPerSample, 24u);
+    const WavCarriedItems& carried = parser_.CarriedItems();
+    EXPECT_TRUE(carried.rf64);
+    EXPECT_EQ(carried.chunksBeforeAudio, list);  // without the ds64 chunk
+    EXPECT_EQ(carried.chunksAfterAudio, Chunk("iXML", Pattern(7)));
+    ByteVector delivered;
+    EXPECT_EQ(ReadAll(64, delivered), kWavParserEndOfData);
+    EXPECT_EQ(delivered, samples);
+
+    // Without a ds64 chunk the data runs to the end of the file, as a size of all ones does
+    // in a RIFF file; the size from the file wins over the ds64 size.
+    ByteVector noDs64 = RiffFile({fmt, data});
+    noDs64[1] = 'F';
+    noDs64[2] = '6';
+    noDs64[3] = '4';
+    ASSERT_EQ(OpenBytes(noDs64), kWavParserSuccess);
+    delivered.clear();
+    EXPECT_EQ(ReadAll(64, delivered), kWavParserEndOfData);
+    EXPECT_EQ(delivered, samples);
+    ASSERT_EQ(OpenBytes(Rf64File({fmt, data, Pattern(6, 1)}, 6, 1), true), kWavParserSuccess);
+    delivered.clear();
+    EXPECT_EQ(ReadAll(64, delivered), kWavParserEndOfData);
+    EXPECT_EQ(delivered, Concat({samples, Pattern(6, 1)}));
 }
 
 TEST(WavPcmParserFactoryTest, DestroysOnlyItsOwnReaders) {

@@ -1,0 +1,109 @@
+// Common audio tools read back what the programs keep of a WAV input: ffprobe finds the
+// broadcast time reference and the speaker layout, sox and ffmpeg read an RF64 output whole.
+// Each test is skipped, naming the tool, where that tool is not installed
+// (scripts/install_audio_tools.sh installs them).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e_embedder_support.h"
+#include "wav_layout.h"
+
+namespace {
+
+// The full path of `program` on the PATH, or empty.
+std::string FindProgram(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return "";
+}
+
+#define REQUIRE_PROGRAM(variable, program, package)                              \
+    const std::string variable = FindProgram(program);                           \
+    if (variable.empty()) {                                                      \
+        GTEST_SKIP() << program " is not installed (Debian package " package     \
+                                "; scripts/install_audio_tools.sh installs it)"; \
+    }
+
+// Standard output of a tool run; the test fails when the tool does.
+std::string Output(const std::string& program, const std::vector<std::string>& args) {
+    ProcessOptions options;
+    options.args = args;
+    options.stdinDevNull = true;
+    options.timeout = std::chrono::milliseconds(30000);
+    const ProcessResult result = RunProcess(program, options);
+    EXPECT_EQ(result.exitStatus, 0) << program << ": " << result.err;
+    return result.out;
+}
+
+// Runs pellion-embed from `input` into out.wav and returns the output's path.
+std::string Embed(const WorkDir& work, const ByteVector& input) {
+    WriteWholeFile(work.path("in.wav"), input);
+    const EmbedderRun run =
+        RunEmbedder(work, EmbedderOptions(work, {work.path("in.wav"), work.path("out.wav")}));
+    EXPECT_EQ(run.process.exitStatus, 0) << run.process.out << run.process.err;
+    return work.path("out.wav");
+}
+
+std::string Probe(const std::string& ffprobe, const std::string& entries, const std::string& path) {
+    return Output(ffprobe, {"-v", "error", "-show_entries", entries, "-of",
+                            "default=noprint_wrappers=1", path});
+}
+
+TEST(E2eWavToolsReadBackTest, FfprobeFindsTheTimeReferenceAndTheSpeakerLayout) {
+    REQUIRE_PROGRAM(ffprobe, "ffprobe", "ffmpeg");
+    WorkDir work;
+    // 20:00:00 at 48000 Hz.
+    const std::string bwf =
+        Embed(work, RiffFile({Chunk("bext", BextBody(3456000000, "A=PCM,F=48000,W=16\r\n")),
+                              Chunk("fmt ", PlainFormatBody(2, 48000, 16)),
+                              Chunk("data", TestSamples(700, 2, 16))}));
+    EXPECT_EQ(Probe(ffprobe, "format_tags=time_reference", bwf), "TAG:time_reference=3456000000\n");
+
+    struct Case {
+        uint16_t channels, bits;
+        uint32_t mask;
+        std::string layout;
+    };
+    for (const Case& c : {Case{8, 24, 0x63F, "7.1"}, Case{6, 16, 0x60F, "5.1(side)"}}) {
+        SCOPED_TRACE(c.layout);
+        const std::string output = Embed(
+            work, RiffFile({Chunk("fmt ",
+                                  ExtensibleFormatBodyWithMask(c.channels, 48000, c.bits, c.mask)),
+                            Chunk("data", TestSamples(700, c.channels, c.bits))}));
+        EXPECT_EQ(Probe(ffprobe, "stream=channel_layout", output),
+                  "channel_layout=" + c.layout + "\n");
+    }
+}
+
+TEST(E2eWavToolsReadBackTest, SoxAndFfmpegReadAnRf64OutputWhole) {
+    REQUIRE_PROGRAM(sox, "sox", "sox");
+    REQUIRE_PROGRAM(ffmpeg, "ffmpeg", "ffmpeg");
+    WorkDir work;
+    const size_t frames = 24001;  // half a second, and an odd audio region at 24-bit mono
+    const ByteVector samples = TestSamples(frames, 1, 24);
+    ByteVector data = ChunkDeclaring("data", 0xFFFFFFFF, samples);
+    data.push_back(0);
+    const std::string output =
+        Embed(work, Rf64File({Chunk("fmt ", ExtensibleFormatBody(1, 48000, 24)), data,
+                              Chunk("cue ", Pattern(28, 3))},
+                             samples.size(), frames));
+    ASSERT_EQ(ParseWavLayout(ReadWholeFile(output)).form, "RF64");
+
+    EXPECT_EQ(Output(sox, {"--i", "-s", output}), std::to_string(frames) + "\n");
+    const std::string soxSamples = Output(sox, {output, "-t", "raw", "-"});
+    EXPECT_EQ(WithoutMark(BytesOf(soxSamples), 24), WithoutMark(samples, 24));
+    const std::string ffmpegSamples =
+        Output(ffmpeg, {"-v", "error", "-i", output, "-f", "s24le", "-"});
+    EXPECT_EQ(WithoutMark(BytesOf(ffmpegSamples), 24), WithoutMark(samples, 24));
+}
+
+}  // namespace
