@@ -360,7 +360,7 @@ check_loading_and_version() {
         3)
             fail loading "the dynamic loader refuses it: $reason" \
                 "the dynamic loader cannot load the library ($reason): install the library it names as missing, or get a build of the library for this system"
-            skip version "not run: the library does not load"
+            skip version "not run: loading failed"
             return 1
             ;;
         *)
@@ -469,6 +469,9 @@ last_line() {
 judge_run() {
     local check="$1" tool="$2" status="$3" limit="$4" console="$5" other="${6:-}"
     local ended result meaning
+    # The copy of the program could not be started at all: that says nothing of the library.
+    [ "$status" -ne 126 ] ||
+        cannot_check "cannot run programs in $scratch (is ${TMPDIR:-/tmp} mounted noexec? then set TMPDIR to another directory)"
     ended="$(describe_abnormal_end "$status" "$limit")"
     if [ -n "$ended" ]; then
         fail "$check" "$tool $ended" \
@@ -581,7 +584,7 @@ if check_file; then
         check_raw_stream
         check_online
     else
-        skip_checks "the library does not load" wav-file raw-stream online
+        skip_checks "loading failed" wav-file raw-stream online
     fi
 else
     skip_checks "the file check failed" soname symbols loading version \

@@ -3,6 +3,7 @@
 // but for one flaw, are made from the stand-in, so those tests need a stand-in build.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <sstream>
@@ -195,6 +196,26 @@ TEST(CheckLibraryTest, AGetVersionThatAnswersNullIsAMisfit) {
     EXPECT_EQ(CheckLine(run.out, "version"),
               "[FAIL] version    GetVersion returned null instead of a version text");
     EXPECT_TRUE(Has(run.out, "  - GetVersion answers with no text")) << run.out;
+}
+
+TEST(CheckLibraryTest, ALibraryThatNeedsAMissingLibraryDoesNotLoad) {
+    // The stand-in with its need of libc.so.6 renamed to libq.so.6, which no system has.
+    ByteVector library = ReadWholeFile(PELLION_STANDIN_LIBRARY);
+    const std::string needed = "libc.so.6";
+    const auto at = std::search(library.begin(), library.end(), needed.begin(), needed.end());
+    ASSERT_NE(at, library.end());
+    at[3] = 'q';
+    WorkDir dir;
+    WriteWholeFile(dir.path("libpellionaudioembedder.so.8.1"), library);
+
+    const ProcessResult run = RunCheck(dir.path("libpellionaudioembedder.so.8.1"));
+    EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
+    EXPECT_TRUE(Has(CheckLine(run.out, "loading"), "[FAIL]")) << run.out;
+    EXPECT_TRUE(Has(CheckLine(run.out, "loading"), "libq.so.6")) << run.out;
+    for (const char* check : {"version", "wav-file", "raw-stream", "online"}) {
+        EXPECT_EQ(CheckLine(run.out, check).rfind("[SKIP]", 0), 0u) << check << "\n" << run.out;
+    }
+    EXPECT_TRUE(Has(run.out, "install the library it names as missing")) << run.out;
 }
 
 #endif  // PELLION_STANDIN_LIBRARY
