@@ -83,6 +83,7 @@ int32_t ExceptionWavMuxer::ConvertCode(int32_t componentCode) const {
         case 2:
             return 1;
         case 3:
+        case 4:
             return 44;
         default:
             return kUndefinedError;

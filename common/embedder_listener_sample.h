@@ -25,11 +25,15 @@ public:
                  int32_t bitsPerSample);
     // Completes and closes the WAV file, if any. A second call does nothing.
     void Close() { output_.Close(); }
+    // For a run that ends before its audio starts: the output path is left as it was found.
+    void Discard() { output_.Discard(); }
 
     // kWavMuxerSuccess while every block has been written; otherwise the code of the first
     // failure (a write cut short, standard output closed, the WAV file not completed), so that
     // the driver does not report a run whose output was lost as a success.
     int32_t OutputResult() const { return output_.Result(); }
+    // Sample bytes the output holds.
+    uint64_t BytesWritten() const { return output_.BytesWritten(); }
 
     // Set by the driver before Open.
     bool outputIsStdout = false;
@@ -61,7 +65,9 @@ public:
     int32_t Open(const char* outputFile, int32_t samplingRate, int32_t nbChannels,
                  int32_t bitsPerSample);
     void Close() { output_.Close(); }
+    void Discard() { output_.Discard(); }
     int32_t OutputResult() const { return output_.Result(); }
+    uint64_t BytesWritten() const { return output_.BytesWritten(); }
 
     std::ostream* console = nullptr;
 

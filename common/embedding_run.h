@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iostream>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -16,6 +17,7 @@
 #include "result_report.h"
 #include "same_file.h"
 #include "scoped_object.h"
+#include "stop_signal.h"
 #include "wav_pcm_format.h"
 #include "wav_pcm_muxer.h"
 #include "wav_pcm_parser.h"
@@ -35,17 +37,26 @@ public:
     // The whole run; returns the exit status.
     int Run() {
         std::optional<int> earlyExit;
+        bool stoppedBeforeAudio = false;
         CorvidaUtils::RunCatchingErrors(
             [&] {
-                earlyExit = SetUp();
-                if (!earlyExit) Feed();
+                try {
+                    earlyExit = SetUp();
+                    if (!earlyExit) Feed();
+                } catch (const StopBeforeAudio&) {
+                    stoppedBeforeAudio = true;
+                }
             },
             result_);
         if (earlyExit) return *earlyExit;
+        // Until the first block has been handed over there is nothing to save: a stop signal
+        // then ends the run at once, whatever the interrupted call reported.
+        if (StopRequested() && blocksFed_ == 0) stoppedBeforeAudio = true;
+        if (stoppedBeforeAudio) result_ = CorvidaUtils::RunResult();
 
         ReleaseBuffers();
         // Only an embedder that has been initialised has a job to end.
-        if (initialized_) EndJob();
+        if (initialized_ && !stoppedBeforeAudio) EndJob();
 
         // The embedder goes before the listener is closed: audio it returns while being
         // finalised or destroyed still reaches the output, which is complete when the result
@@ -53,10 +64,26 @@ public:
         clock_.reset();
         reader_.reset();
         embedder_.reset();
-        listener_.Close();
+        // A run that never got its audio going leaves the output path as it found it.
+        if (initialized_ && !stoppedBeforeAudio) {
+            listener_.Close();
+        } else {
+            listener_.Discard();
+        }
         // Blocks returned while finalising, and the completion of the WAV file, may fail too.
         if (result_.code == 0) CorvidaUtils::RunCatchingErrors([&] { CheckOutput(); }, result_);
 
+        if (result_.code == 0 && (stoppedBeforeAudio || stoppedFeeding_)) {
+            const int signalNumber = StopSignalNumber();
+            CorvidaUtils::PrintInterruptedLine(Console(), signalNumber, stoppedBeforeAudio,
+                                               OutputFrames());
+            return CorvidaUtils::InterruptedExitStatus(signalNumber);
+        }
+        if (result_.code == 0 && bytesFed_ == 0 && endOfInput_) {
+            // An upstream that failed before sending anything, or an empty file: the run is
+            // not wrong, but its output holds no audio.
+            std::cerr << "Warning: no audio was read from the input" << std::endl;
+        }
         PrintResult();
         return CorvidaUtils::ExitStatusFor(result_.code);
     }
@@ -72,6 +99,8 @@ protected:
     // Finalises the embedder; a failure replaces the run's result.
     virtual void EndJob() = 0;
     virtual void PrintResult() = 0;
+    // Where the run's console lines go.
+    virtual std::ostream& Console() const = 0;
     virtual std::string OutputFailureContext() const = 0;
     virtual void ReleaseBuffers() { samples_.buffer.Release(); }
 
@@ -111,11 +140,14 @@ protected:
     }
 
     void OpenListener(const std::string& outputFile) {
-        muxerChecker_.CheckResult(
-            listener_.Open(outputFile.c_str(), static_cast<int32_t>(format_.samplingRate),
-                           static_cast<int32_t>(format_.nbChannels),
-                           static_cast<int32_t>(format_.bitsPerSample)),
-            "Unable to initialize embedder listener");
+        const int32_t opened = listener_.Open(
+            outputFile.c_str(), static_cast<int32_t>(format_.samplingRate),
+            static_cast<int32_t>(format_.nbChannels), static_cast<int32_t>(format_.bitsPerSample));
+        // Another run writing the same file would leave a splice of both.
+        if (opened == kWavMuxerInUse) {
+            muxerChecker_.CheckResult(opened, "Output file is in use by another run");
+        }
+        muxerChecker_.CheckResult(opened, "Unable to initialize embedder listener");
     }
 
     // A library that reports success without handing out an embedder.
@@ -125,8 +157,27 @@ protected:
     }
 
     void Initialize() {
+        ThrowIfStopRequested();
         sdkChecker_.CheckResult(embedder_->Initialize(), "Initialize failed");
         initialized_ = true;
+    }
+
+    // Before the block loop: from here on a stop signal ends the feeding between two blocks,
+    // and no call is cut short by it.
+    void StartFeeding() {
+        ThrowIfStopRequested();
+        RestartCallsAfterStopSignal();
+    }
+
+    // Counts a block of `bytes` sample bytes that the embedder has taken.
+    void BlockFed(uint64_t bytes) {
+        ++blocksFed_;
+        bytesFed_ += bytes;
+    }
+
+    uint64_t OutputFrames() const {
+        const uint64_t frameBytes = format_.nbChannels * (format_.bitsPerSample / 8);
+        return frameBytes > 0 ? listener_.BytesWritten() / frameBytes : 0;
     }
 
     void AllocateSampleBuffer() {
@@ -159,5 +210,10 @@ protected:
     WavPcmFormat format_;
     ScopedAudioBuffer samples_;
     bool initialized_ = false;
+    uint64_t blocksFed_ = 0;
+    uint64_t bytesFed_ = 0;
+    // How the feeding loop ended: at the end of the input, or on a stop signal.
+    bool endOfInput_ = false;
+    bool stoppedFeeding_ = false;
     CorvidaUtils::RunResult result_;
 };

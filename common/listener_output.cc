@@ -24,6 +24,13 @@ void ListenerOutput::Close() {
     DestroyWavPcmMuxer(writer_);
 }
 
+void ListenerOutput::Discard() {
+    if (writer_ == nullptr) return;
+    const int32_t result = writer_->Discard();
+    if (result != kWavMuxerSuccess) RecordFailure(result);
+    DestroyWavPcmMuxer(writer_);
+}
+
 void ListenerOutput::WriteWav(const uint8_t* bytes, uint64_t length) {
     if (writer_ == nullptr) return;
     // The writer takes a 32-bit length; a larger block would be cut short, so it counts as a
@@ -31,7 +38,11 @@ void ListenerOutput::WriteWav(const uint8_t* bytes, uint64_t length) {
     const int32_t result = length > static_cast<uint64_t>(INT32_MAX)
                                ? kWavMuxerIoError
                                : writer_->Write(bytes, static_cast<int32_t>(length));
-    if (result != kWavMuxerSuccess) RecordFailure(result);
+    if (result != kWavMuxerSuccess) {
+        RecordFailure(result);
+        return;
+    }
+    bytesWritten_.fetch_add(length, std::memory_order_acq_rel);
 }
 
 void ListenerOutput::WriteStdout(const uint8_t* bytes, uint64_t length) {
@@ -39,7 +50,10 @@ void ListenerOutput::WriteStdout(const uint8_t* bytes, uint64_t length) {
     while (true) {
         errno = 0;
         written += std::fwrite(bytes + written, 1, length - written, stdout);
-        if (written == length) return;
+        if (written == length) {
+            bytesWritten_.fetch_add(length, std::memory_order_acq_rel);
+            return;
+        }
         // A stop signal may be delivered to the library's thread while it waits to write to a
         // full pipe; the write then ends early without having failed, and is taken up where it
         // stopped.

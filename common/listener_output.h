@@ -24,6 +24,8 @@ public:
                        int32_t bitsPerSample);
     // Completes and closes the WAV file. A second call does nothing.
     void Close();
+    // Leaves the output path as the run found it (see IWavPcmMuxer::Discard).
+    void Discard();
 
     void WriteWav(const uint8_t* bytes, uint64_t length);
     void WriteStdout(const uint8_t* bytes, uint64_t length);
@@ -31,9 +33,12 @@ public:
 
     // kWavMuxerSuccess, or the writer code of the first failure.
     int32_t Result() const { return result_.load(std::memory_order_acquire); }
+    // Sample bytes written to the WAV file or to standard output so far.
+    uint64_t BytesWritten() const { return bytesWritten_.load(std::memory_order_acquire); }
 
 private:
     IWavPcmMuxer* writer_ = nullptr;
     // Set from the library's thread, read from the driver's.
     std::atomic<int32_t> result_{kWavMuxerSuccess};
+    std::atomic<uint64_t> bytesWritten_{0};
 };

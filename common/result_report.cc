@@ -1,6 +1,9 @@
 #include "result_report.h"
 
+#include <cstdio>
 #include <map>
+
+#include "stop_signal.h"
 
 namespace CorvidaUtils {
 
@@ -21,6 +24,24 @@ void PrintResultLine(std::ostream& out, const RunResult& result, bool printSucce
         if (printUsage) printUsage(out);
     }
     out.flush();
+}
+
+void PrintInterruptedLine(std::ostream& out, int signalNumber, bool beforeAudio,
+                          uint64_t outputFrames) {
+    out << "[INTERRUPTED] Stopped by " << StopSignalName(signalNumber);
+    if (beforeAudio) {
+        out << " before any audio was fed; no output was written." << std::endl;
+        return;
+    }
+    // The output's frames are the input's, at 48000 Hz.
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(outputFrames) / 48000.0);
+    out << ". The output holds " << seconds << " s of audio (" << outputFrames << " frames)."
+        << std::endl;
+}
+
+int InterruptedExitStatus(int signalNumber) {
+    return 128 + signalNumber;
 }
 
 int ExitStatusFor(int32_t code) {

@@ -42,6 +42,15 @@ void PrintResultLine(std::ostream& out, const RunResult& result, bool printSucce
 
 constexpr int32_t kCommandLineErrorCode = 43;
 
+// The result line of a run that a stop signal ended, in place of "[SUCCESS]": it names the
+// signal and how much audio the output holds, so that no one takes a cut-off output for a
+// finished one.
+void PrintInterruptedLine(std::ostream& out, int signalNumber, bool beforeAudio,
+                          uint64_t outputFrames);
+
+// 128 + the signal number, as a shell reports a process the signal ended.
+int InterruptedExitStatus(int signalNumber);
+
 // The process exit status for a result code: the code itself when an exit status can carry
 // it, otherwise 51 (undefined error). Only a code passed on unconverted can be out of range;
 // cut to its low byte it could read as success (256) or as another error.

@@ -17,3 +17,10 @@ bool IsFileOnDescriptor(int fd, const std::string& output) {
     // Only a regular file loses its contents to the output: /dev/null may be both.
     return S_ISREG(open.st_mode) && open.st_dev == out.st_dev && open.st_ino == out.st_ino;
 }
+
+bool DescriptorsShareAFile(int a, int b) {
+    struct stat first {};
+    struct stat second {};
+    if (fstat(a, &first) != 0 || fstat(b, &second) != 0) return false;
+    return S_ISREG(first.st_mode) && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}

@@ -9,3 +9,7 @@ bool IsSameFile(const std::string& input, const std::string& output);
 // True when `output` names the regular file open on descriptor `fd`, such as standard input
 // redirected from a file.
 bool IsFileOnDescriptor(int fd, const std::string& output);
+
+// True when descriptors `a` and `b` are open on one regular file, such as standard input and
+// standard output both redirected to it.
+bool DescriptorsShareAFile(int a, int b);

@@ -9,26 +9,28 @@
 
 namespace {
 
-// The only mutable global state of the programs: written by the signal handler.
-volatile sig_atomic_t stopRequested = 0;
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Written by the signal handler only: the number of the first stop signal.
+volatile sig_atomic_t stopSignal = 0;
 // Written once before any other thread exists, then only read.
 pthread_t mainThread;
 
 void OnStopSignal(int signalNumber) {
     // A process-directed signal may land on a thread of the embedder library; hand it to the
-    // main thread, whose blocking read must end.
+    // main thread, whose blocking call must end.
     if (!pthread_equal(pthread_self(), mainThread)) {
         pthread_kill(mainThread, signalNumber);
         return;
     }
-    if (stopRequested) {
+    if (stopSignal != 0) {
         signal(signalNumber, SIG_DFL);
         raise(signalNumber);
         return;
     }
-    stopRequested = 1;
-    // Make standard input read as ended. The interrupted read() is restarted on the new
-    // descriptor and returns end of file; a read that was about to start does the same.
+    stopSignal = signalNumber;
+    // Make standard input read as ended. A restarted read() runs on the new descriptor and
+    // returns end of file; a read that was about to start does the same.
     const int savedErrno = errno;
     const int devNull = open("/dev/null", O_RDONLY);
     if (devNull >= 0) {
@@ -38,21 +40,56 @@ void OnStopSignal(int signalNumber) {
     errno = savedErrno;
 }
 
+void SetStopAction(int flags) {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = flags;
+    for (const int signalNumber : kStopSignals) sigaction(signalNumber, &action, nullptr);
+}
+
 }  // namespace
 
 void InstallStopSignalHandlers() {
     mainThread = pthread_self();
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    // Restarting keeps the signal from failing the writes of the console lines and of the
-    // audio, on whatever thread they are when it arrives.
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    SetStopAction(0);
     signal(SIGPIPE, SIG_IGN);
 }
 
+void RestartCallsAfterStopSignal() {
+    SetStopAction(SA_RESTART);
+}
+
 bool StopRequested() {
-    return stopRequested != 0;
+    return stopSignal != 0;
+}
+
+int StopSignalNumber() {
+    return stopSignal;
+}
+
+const char* StopSignalName(int signalNumber) {
+    switch (signalNumber) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return "a stop signal";
+    }
+}
+
+void ThrowIfStopRequested() {
+    if (StopRequested()) throw StopBeforeAudio();
+}
+
+void EnsureStandardDescriptorsOpen() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // open() takes the lowest free descriptor, which is this one.
+        const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) close(opened);
+    }
 }

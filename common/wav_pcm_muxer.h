@@ -1,4 +1,6 @@
-// Writer of PCM WAV files: header at Open, samples appended by Write, sizes patched at Close.
+// Writer of PCM WAV files. Open claims the output without touching what it holds; the first
+// Write (or Close) starts the file with its header; the header's sizes stay true while samples
+// are appended, and are final at Close.
 #pragma once
 
 #include <cstdint>
@@ -9,14 +11,22 @@ constexpr int32_t kWavMuxerNotOpen = 1;       // null path, or Write without an 
 constexpr int32_t kWavMuxerGenericError = 2;  // a call the writer cannot take: negative
                                               // length, null data
 constexpr int32_t kWavMuxerIoError = 3;
+constexpr int32_t kWavMuxerInUse = 4;  // another writer holds the output
 
 class IWavPcmMuxer {
 public:
     virtual ~IWavPcmMuxer() {}
+    // Creates the output if it does not exist and takes it for this writer alone; an existing
+    // file keeps its content until the first Write or Close.
     virtual int32_t Open(const char* path, int16_t channels, uint32_t sampleRate,
                          int16_t bitsPerSample) = 0;
+    // Completes the WAV file (a header alone when nothing was written) and closes it.
     virtual int32_t Close() = 0;
     virtual int32_t Write(const uint8_t* data, int32_t length) = 0;
+    // Gives the output back as Open found it, for a run that ends before its audio starts: a
+    // file Open created is removed, an existing one is left as it was. Once the WAV file has
+    // been started this completes it as Close does, so that no written audio is lost.
+    virtual int32_t Discard() = 0;
 };
 
 // Null when memory cannot be had.

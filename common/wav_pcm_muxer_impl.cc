@@ -5,6 +5,13 @@
 
 #include "wav_pcm_muxer_impl.h"
 
+#include <fcntl.h>
+#include <stdio_ext.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <new>
 
@@ -17,28 +24,106 @@ constexpr uint16_t kFormatTagExtensible = 0xFFFE;
 // Both size fields carry this when the real sizes do not fit them: readers take the data
 // as running to the end of the file instead of trusting a wrapped count.
 constexpr uint32_t kOversizedField = 0xFFFFFFFF;
-// Size fields written by Open, valid as long as no sample has been written.
-constexpr uint32_t kPlaceholderRiffSize = 36;
-constexpr uint32_t kPlaceholderDataSize = 0;
+// Size fields of a header without samples.
+constexpr uint32_t kEmptyRiffSize = 36;
+constexpr uint32_t kEmptyDataSize = 0;
+// How often the sizes are rewritten when the rate gives no second of audio to count by.
+constexpr uint64_t kFallbackSizeUpdateBytes = 1 << 20;
 
-void StoreU16(uint8_t* bytes, uint16_t value) {
-    bytes[0] = static_cast<uint8_t>(value);
-    bytes[1] = static_cast<uint8_t>(value >> 8);
+void PutU16(std::vector<uint8_t>& bytes, uint16_t value) {
+    bytes.push_back(static_cast<uint8_t>(value));
+    bytes.push_back(static_cast<uint8_t>(value >> 8));
 }
 
-void StoreU32(uint8_t* bytes, uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+void PutU32(std::vector<uint8_t>& bytes, uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-bool WriteU32(std::FILE* file, uint32_t value) {
-    uint8_t bytes[4];
-    StoreU32(bytes, value);
-    return std::fwrite(bytes, sizeof bytes, 1, file) == 1;
+void PutId(std::vector<uint8_t>& bytes, const char (&id)[5]) {
+    bytes.insert(bytes.end(), id, id + 4);
 }
 
 uint32_t ChannelMask(int16_t channels) {
     const uint16_t count = static_cast<uint16_t>(channels);
     return count >= 32 ? 0xFFFFFFFFu : (1u << count) - 1u;
+}
+
+// The block align field is 16 bits wide; the byte rate follows from what it holds.
+uint16_t BlockAlign(int16_t channels, int16_t bitsPerSample) {
+    return static_cast<uint16_t>(channels * (bitsPerSample / 8));
+}
+
+// Up to 16 bits the plain PCM header (44 bytes), above it the extensible one (68 bytes),
+// both with the sizes of a file without samples.
+std::vector<uint8_t> BuildHeader(int16_t channels, uint32_t sampleRate, int16_t bitsPerSample) {
+    const bool extensible = bitsPerSample > 16;
+    const uint16_t blockAlign = BlockAlign(channels, bitsPerSample);
+    std::vector<uint8_t> header;
+    PutId(header, "RIFF");
+    PutU32(header, kEmptyRiffSize);
+    PutId(header, "WAVE");
+    PutId(header, "fmt ");
+    PutU32(header, extensible ? 40 : 16);
+    PutU16(header, extensible ? kFormatTagExtensible : kFormatTagPcm);
+    PutU16(header, static_cast<uint16_t>(channels));
+    PutU32(header, sampleRate);
+    PutU32(header, static_cast<uint32_t>(blockAlign) * sampleRate);
+    PutU16(header, blockAlign);
+    PutU16(header, static_cast<uint16_t>(bitsPerSample));
+    if (extensible) {
+        PutU16(header, 22);
+        PutU16(header, static_cast<uint16_t>(bitsPerSample));
+        PutU32(header, ChannelMask(channels));
+        header.insert(header.end(), kPcmSubFormat, kPcmSubFormat + sizeof kPcmSubFormat);
+    }
+    PutId(header, "data");
+    PutU32(header, kEmptyDataSize);
+    return header;
+}
+
+bool PwriteU32(int fd, uint32_t value, uint64_t offset) {
+    std::vector<uint8_t> bytes;
+    PutU32(bytes, value);
+    return pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
+           static_cast<ssize_t>(bytes.size());
+}
+
+// An open descriptor, closed on scope exit unless handed on.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd_ >= 0) close(fd_);
+    }
+    int get() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+// Opens the output for writing without truncating it. `created` tells whether this call made
+// the file, so that it can be removed again if the run never starts its audio.
+int OpenOutput(const char* path, bool& created) {
+    constexpr int kFlags = O_WRONLY | O_CLOEXEC;
+    constexpr mode_t kMode = 0666;  // the umask applies, as for any file a program creates
+    created = false;
+    int fd = open(path, kFlags | O_CREAT | O_EXCL, kMode);
+    if (fd >= 0) {
+        created = true;
+        return fd;
+    }
+    if (errno != EEXIST) return -1;
+    fd = open(path, kFlags);
+    // A link to a file that does not exist yet: the target is created through it.
+    if (fd < 0 && errno == ENOENT) fd = open(path, kFlags | O_CREAT, kMode);
+    return fd;
 }
 
 }  // namespace
@@ -55,82 +140,137 @@ int32_t CWAVPCMMuxer::Open(const char* path, int16_t channels, uint32_t sampleRa
 
     dataBytes_ = 0;
     headerBytes_ = 0;
-    file_.reset(fopen64(path, "wb"));
-    if (!file_) return kWavMuxerIoError;
-    if (!WriteHeader(channels, sampleRate, bitsPerSample)) {
-        file_.reset();
+    started_ = false;
+    createdPath_.clear();
+
+    bool created = false;
+    Descriptor fd(OpenOutput(path, created));
+    if (fd.get() < 0) return kWavMuxerIoError;
+    struct stat status {};
+    if (fstat(fd.get(), &status) != 0) return kWavMuxerIoError;
+    // Two runs writing one file would leave a splice of both, or sizes that belong to the
+    // other's data. Only regular files: any number of runs may write to /dev/null or to
+    // FIFOs of their own. A file system that cannot lock gets the file unlocked.
+    if (S_ISREG(status.st_mode) && flock(fd.get(), LOCK_EX | LOCK_NB) != 0 &&
+        errno == EWOULDBLOCK) {
+        // Not ours to remove: the holder may just have created it.
+        return kWavMuxerInUse;
+    }
+    file_.reset(fdopen(fd.get(), "wb"));
+    if (!file_) {
+        if (created) unlink(path);
         return kWavMuxerIoError;
     }
+    fd.release();
+
+    patchable_ = S_ISREG(status.st_mode);
+    if (created) {
+        createdPath_ = path;
+        createdDevice_ = status.st_dev;
+        createdInode_ = status.st_ino;
+    }
+    header_ = BuildHeader(channels, sampleRate, bitsPerSample);
+    headerBytes_ = static_cast<uint32_t>(header_.size());
+    blockAlign_ = BlockAlign(channels, bitsPerSample);
+    const uint64_t bytesPerSecond = static_cast<uint64_t>(blockAlign_) * sampleRate;
+    sizeUpdateInterval_ = bytesPerSecond > 0 ? bytesPerSecond : kFallbackSizeUpdateBytes;
+    nextSizeUpdate_ = sizeUpdateInterval_;
     return kWavMuxerSuccess;
 }
 
-bool CWAVPCMMuxer::WriteHeader(int16_t channels, uint32_t sampleRate, int16_t bitsPerSample) {
-    const bool extensible = bitsPerSample > 16;
-    // The block align field is 16 bits wide; the byte rate follows from what it holds.
-    const uint16_t blockAlign = static_cast<uint16_t>(channels * (bitsPerSample / 8));
-    const uint32_t byteRate = static_cast<uint32_t>(blockAlign) * sampleRate;
-
-    bool ok = WriteHeaderField("RIFF", 4) && WriteHeaderU32(kPlaceholderRiffSize) &&
-              WriteHeaderField("WAVE", 4) && WriteHeaderField("fmt ", 4) &&
-              WriteHeaderU32(extensible ? 40 : 16) &&
-              WriteHeaderU16(extensible ? kFormatTagExtensible : kFormatTagPcm) &&
-              WriteHeaderU16(static_cast<uint16_t>(channels)) && WriteHeaderU32(sampleRate) &&
-              WriteHeaderU32(byteRate) && WriteHeaderU16(blockAlign) &&
-              WriteHeaderU16(static_cast<uint16_t>(bitsPerSample));
-    if (ok && extensible) {
-        ok = WriteHeaderU16(22) && WriteHeaderU16(static_cast<uint16_t>(bitsPerSample)) &&
-             WriteHeaderU32(ChannelMask(channels)) &&
-             WriteHeaderField(kPcmSubFormat, sizeof kPcmSubFormat);
-    }
-    return ok && WriteHeaderField("data", 4) && WriteHeaderU32(kPlaceholderDataSize);
-}
-
-bool CWAVPCMMuxer::WriteHeaderField(const void* bytes, uint32_t size) {
-    if (std::fwrite(bytes, size, 1, file_.get()) != 1) return false;
-    headerBytes_ += size;
-    return true;
-}
-
-bool CWAVPCMMuxer::WriteHeaderU16(uint16_t value) {
-    uint8_t bytes[2];
-    StoreU16(bytes, value);
-    return WriteHeaderField(bytes, sizeof bytes);
-}
-
-bool CWAVPCMMuxer::WriteHeaderU32(uint32_t value) {
-    uint8_t bytes[4];
-    StoreU32(bytes, value);
-    return WriteHeaderField(bytes, sizeof bytes);
+bool CWAVPCMMuxer::Start() {
+    started_ = true;
+    if (patchable_ && ftruncate(fileno(file_.get()), 0) != 0) return false;
+    return std::fwrite(header_.data(), 1, header_.size(), file_.get()) == header_.size() &&
+           std::fflush(file_.get()) == 0;
 }
 
 int32_t CWAVPCMMuxer::Write(const uint8_t* data, int32_t length) {
     if (!file_) return kWavMuxerNotOpen;
     if (length < 0 || (data == nullptr && length > 0)) return kWavMuxerGenericError;
     if (length == 0) return kWavMuxerSuccess;
+    if (!started_ && !Start()) {
+        CloseKeepingWhatReachedTheFile();
+        return kWavMuxerIoError;
+    }
     const size_t size = static_cast<size_t>(length);
     if (std::fwrite(data, 1, size, file_.get()) != size) {
-        file_.reset();
+        CloseKeepingWhatReachedTheFile();
         return kWavMuxerIoError;
     }
     dataBytes_ += size;
+    if (patchable_ && dataBytes_ >= nextSizeUpdate_ && !UpdateSizes()) {
+        CloseKeepingWhatReachedTheFile();
+        return kWavMuxerIoError;
+    }
     return kWavMuxerSuccess;
+}
+
+// Once per second of audio: a run killed at any moment (SIGKILL, a power cut) leaves a file
+// whose header covers all but the last second of its audio, instead of one that claims to
+// hold nothing.
+bool CWAVPCMMuxer::UpdateSizes() {
+    nextSizeUpdate_ = (dataBytes_ / sizeUpdateInterval_ + 1) * sizeUpdateInterval_;
+    return std::fflush(file_.get()) == 0 &&
+           PatchSizes(fileno(file_.get()), WholeFrameBytes(dataBytes_));
+}
+
+uint64_t CWAVPCMMuxer::WholeFrameBytes(uint64_t bytes) const {
+    return blockAlign_ > 0 ? bytes - bytes % blockAlign_ : bytes;
+}
+
+bool CWAVPCMMuxer::PatchSizes(int fd, uint64_t dataBytes) const {
+    const uint64_t riffBytes = headerBytes_ + dataBytes - 8;
+    const bool fits = riffBytes <= 0xFFFFFFFFu;
+    const uint32_t riffSize = fits ? static_cast<uint32_t>(riffBytes) : kOversizedField;
+    const uint32_t dataSize = fits ? static_cast<uint32_t>(dataBytes) : kOversizedField;
+    return PwriteU32(fd, riffSize, 4) && PwriteU32(fd, dataSize, headerBytes_ - 4);
+}
+
+void CWAVPCMMuxer::CloseKeepingWhatReachedTheFile() {
+    std::FILE* const file = file_.release();
+    // What stdio still holds never reached the file; flushed later it would land behind the
+    // sizes written here.
+    __fpurge(file);
+    const int fd = fileno(file);
+    struct stat status {};
+    if (patchable_ && fstat(fd, &status) == 0 && status.st_size >= headerBytes_) {
+        const uint64_t whole =
+            WholeFrameBytes(static_cast<uint64_t>(status.st_size) - headerBytes_);
+        // Shrinking a file and rewriting bytes it already holds need no free space, so this
+        // works on a full disk too.
+        if (ftruncate(fd, static_cast<off_t>(headerBytes_ + whole)) == 0) PatchSizes(fd, whole);
+    }
+    std::fclose(file);
 }
 
 int32_t CWAVPCMMuxer::Close() {
     if (file_) {
-        const uint64_t riffBytes = headerBytes_ + dataBytes_ - 8;
-        const bool fits = riffBytes <= 0xFFFFFFFFu;
-        const uint32_t riffSize = fits ? static_cast<uint32_t>(riffBytes) : kOversizedField;
-        const uint32_t dataSize = fits ? static_cast<uint32_t>(dataBytes_) : kOversizedField;
-
-        bool ok = fseeko64(file_.get(), 4, SEEK_SET) == 0 && WriteU32(file_.get(), riffSize) &&
-                  fseeko64(file_.get(), headerBytes_ - 4, SEEK_SET) == 0 &&
-                  WriteU32(file_.get(), dataSize);
-        // Closing flushes the last samples and the sizes: a failure there loses them too.
+        const bool flushed = (started_ || Start()) && std::fflush(file_.get()) == 0;
+        if (!flushed) {
+            CloseKeepingWhatReachedTheFile();
+            return kWavMuxerIoError;
+        }
+        bool ok = PatchSizes(fileno(file_.get()), dataBytes_);
         ok = CloseStdioFile(file_) && ok;
         if (!ok) return kWavMuxerIoError;
     }
     dataBytes_ = 0;
+    return kWavMuxerSuccess;
+}
+
+int32_t CWAVPCMMuxer::Discard() {
+    if (!file_) return kWavMuxerSuccess;
+    if (started_) return Close();
+    if (!createdPath_.empty()) {
+        // Only the file this writer made: the path may have been replaced meanwhile.
+        struct stat status {};
+        if (lstat(createdPath_.c_str(), &status) == 0 && status.st_dev == createdDevice_ &&
+            status.st_ino == createdInode_) {
+            unlink(createdPath_.c_str());
+        }
+    }
+    file_.reset();
     return kWavMuxerSuccess;
 }
 

@@ -1,7 +1,11 @@
 // The file-backed WAV writer behind IWavPcmMuxer.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "stdio_file.h"
 #include "wav_pcm_muxer.h"
@@ -18,18 +22,38 @@ public:
                  int16_t bitsPerSample) override;
     int32_t Close() override;
     int32_t Write(const uint8_t* data, int32_t length) override;
+    int32_t Discard() override;
 
     // Lets tests reach the sizes that no longer fit the header without writing gigabytes.
     void SetDataBytesForTesting(uint64_t bytes) { dataBytes_ = bytes; }
 
 private:
-    bool WriteHeader(int16_t channels, uint32_t sampleRate, int16_t bitsPerSample);
-    bool WriteHeaderField(const void* bytes, uint32_t size);
-    bool WriteHeaderU16(uint16_t value);
-    bool WriteHeaderU32(uint32_t value);
+    // Truncates the output and writes the header, flushed so that the file is a valid WAV
+    // file from then on.
+    bool Start();
+    // Flushes the samples written so far and rewrites the sizes in place to cover them.
+    bool UpdateSizes();
+    bool PatchSizes(int fd, uint64_t dataBytes) const;
+    // After a failed write: keeps the whole frames that reached the file, with sizes that
+    // say so, and closes it.
+    void CloseKeepingWhatReachedTheFile();
+    uint64_t WholeFrameBytes(uint64_t bytes) const;
 
     StdioFile file_;
+    bool started_ = false;
+    // A regular file, whose sizes can be rewritten in place while samples are appended.
+    bool patchable_ = false;
+    // Set when Open created the file, so that Discard can remove it again.
+    std::string createdPath_;
+    dev_t createdDevice_ = 0;
+    ino_t createdInode_ = 0;
+
+    std::vector<uint8_t> header_;
     // 64 bits, so that a file past 4 GiB is recognised instead of wrapping the count.
     uint64_t dataBytes_ = 0;
     uint32_t headerBytes_ = 0;
+    uint32_t blockAlign_ = 0;
+    // How many sample bytes make a second of audio, and when the sizes are rewritten next.
+    uint64_t sizeUpdateInterval_ = 0;
+    uint64_t nextSizeUpdate_ = 0;
 };

@@ -5,6 +5,8 @@
 
 #include "wav_pcm_parser_impl.h"
 
+#include "stop_signal.h"
+
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -23,6 +25,9 @@ constexpr uint32_t kRiffId = FourCc("RIFF");
 constexpr uint32_t kWaveId = FourCc("WAVE");
 constexpr uint32_t kFmtId = FourCc("fmt ");
 constexpr uint32_t kDataId = FourCc("data");
+// Four NUL bytes where a chunk should start: a preallocated file that was never written, not a
+// chunk. Taking it for one would walk through the zeros 8 bytes at a time.
+constexpr uint32_t kNoChunkId = 0;
 
 constexpr uint16_t kFormatTagPcm = 1;
 constexpr uint16_t kFormatTagExtensible = 0xFFFE;
@@ -116,6 +121,9 @@ int32_t CWavPcmParser::FindFormatChunk() {
         if (!ReadBytes(file_.get(), raw, sizeof raw)) return kWavParserIoError;
         chunkHeader_ = {LoadU32(raw), LoadU32(raw + 4)};
         if (chunkHeader_.id == kFmtId) return kWavParserSuccess;
+        if (chunkHeader_.id == kNoChunkId) return kWavParserUnsupported;
+        // A file of many small chunks takes long to walk; a stop signal ends the walk.
+        if (StopRequested()) return kWavParserIoError;
         const uint64_t body = PaddedSize(chunkHeader_.size);
         skippedBytes_ += 8 + body;
         // A move past the end of the file is caught by the short read of the next header.
@@ -148,10 +156,18 @@ int32_t CWavPcmParser::ReadFormatChunk() {
         case 16:
         case 24:
         case 32:
-            return kWavParserSuccess;
+            break;
         default:
             return kWavParserUnsupported;
     }
+    // The output's header must be able to describe the same format: its block align field is
+    // 16 bits wide and its byte rate 32 bits.
+    const uint64_t blockAlign =
+        static_cast<uint64_t>(formatChunk_.channels) * (formatChunk_.bitsPerSample / 8u);
+    if (blockAlign > 0xFFFF || blockAlign * formatChunk_.sampleRate > 0xFFFFFFFFu) {
+        return kWavParserUnsupported;
+    }
+    return kWavParserSuccess;
 }
 
 int32_t CWavPcmParser::CheckSubFormat() {
@@ -174,6 +190,8 @@ int32_t CWavPcmParser::FindDataChunk() {
         uint8_t id[4];
         if (!ReadBytes(file_.get(), id, sizeof id)) return kWavParserIoError;
         if (LoadU32(id) == kDataId) return kWavParserSuccess;
+        if (LoadU32(id) == kNoChunkId) return kWavParserUnsupported;
+        if (StopRequested()) return kWavParserIoError;
         uint8_t size[4];
         if (!ReadBytes(file_.get(), size, sizeof size)) return kWavParserIoError;
         const uint64_t body = PaddedSize(LoadU32(size));

@@ -35,9 +35,12 @@ private:
     void PrintResult() override;
     std::string OutputFailureContext() const override;
     void ReleaseBuffers() override;
+    void CheckStandardOutputIsNotInput();
 
     // With raw audio on standard output, every console line goes to standard error.
-    std::ostream& console() const { return settings_.outputIsStdout ? std::cerr : std::cout; }
+    std::ostream& Console() const override {
+        return settings_.outputIsStdout ? std::cerr : std::cout;
+    }
 
     EmbedderSettings settings_;
     ScopedAudioBuffer widened_;
@@ -51,9 +54,9 @@ std::optional<int> EmbedderRun::SetUp() {
     listener_.outputIsStdout = settings_.outputIsStdout;
     listener_.silent = settings_.silent;
     listener_.stdinEndianness = settings_.stdinEndianness;
-    listener_.console = &console();
+    listener_.console = &Console();
 
-    if (!settings_.silent) PrintVersionLine(console());
+    if (!settings_.silent) PrintVersionLine(Console());
 
     clock_.reset(CreateRenderingClock());
     if (!clock_) return kMemoryError;
@@ -66,19 +69,20 @@ std::optional<int> EmbedderRun::SetUp() {
     }
 
     if (!settings_.silent) {
-        PrintInputLine(console(), settings_.inputIsStdin ? "stdin" : settings_.inputFile);
+        PrintInputLine(Console(), settings_.inputIsStdin ? "stdin" : settings_.inputFile);
     }
     CheckSamplingRate();
-    if (!settings_.outputIsStdout) {
-        if (settings_.inputIsStdin) {
-            // Raw input redirected from the output file would be lost the same way.
-            checker_.Check(!IsFileOnDescriptor(fileno(stdin), settings_.outputFile), kIoError,
-                           "Output file is the input file");
-        } else {
-            CheckOutputIsNotInput(settings_.inputFile, settings_.outputFile);
-        }
+    if (settings_.outputIsStdout) {
+        CheckStandardOutputIsNotInput();
+    } else if (settings_.inputIsStdin) {
+        // Raw input redirected from the output file would be lost the same way.
+        checker_.Check(!IsFileOnDescriptor(fileno(stdin), settings_.outputFile), kIoError,
+                       "Output file is the input file");
+    } else {
+        CheckOutputIsNotInput(settings_.inputFile, settings_.outputFile);
     }
     OpenListener(settings_.outputFile);
+    ThrowIfStopRequested();
 
     sdkChecker_.CheckResult(
         Corvida::CreatePellionAudioEmbedder(&listener_, embedder_.out(), nullptr),
@@ -94,6 +98,15 @@ std::optional<int> EmbedderRun::SetUp() {
     return std::nullopt;
 }
 
+// Standard output redirected onto the input (`1<>in.wav`, `>> in.wav`, `< y.raw >> y.raw`)
+// would overwrite the input's header with raw audio, or read back its own output for ever.
+void EmbedderRun::CheckStandardOutputIsNotInput() {
+    const bool same = settings_.inputIsStdin
+                          ? DescriptorsShareAFile(fileno(stdin), fileno(stdout))
+                          : IsFileOnDescriptor(fileno(stdout), settings_.inputFile);
+    checker_.Check(!same, kIoError, "Standard output is the input file");
+}
+
 // The channel named on the command line, or else the first one the embedder lists.
 void EmbedderRun::SelectChannel(Corvida::IPellionAudioEmbedder& embedder) {
     if (store_.hasOption("--channelName")) {
@@ -102,7 +115,7 @@ void EmbedderRun::SelectChannel(Corvida::IPellionAudioEmbedder& embedder) {
         return;
     }
     const ChannelList channels = GetChannelList(embedder, sdkChecker_);
-    if (!settings_.silent) PrintChannelList(console(), channels);
+    if (!settings_.silent) PrintChannelList(Console(), channels);
     checker_.Check(channels.names != nullptr && channels.count > 0, kNoChannel,
                    "The embedder offers no channel to select");
     sdkChecker_.CheckResult(embedder.SetChannelName(channels.names[0]), "SetChannelName failed");
@@ -111,25 +124,41 @@ void EmbedderRun::SelectChannel(Corvida::IPellionAudioEmbedder& embedder) {
 // Reads the next block into the sample buffer. False at the end of the input, and after a
 // stop signal: the run then ends as if the input had ended.
 bool EmbedderRun::ReadBlock(int64_t& frameCount, uint64_t& mediaTime) {
-    if (StopRequested()) return false;
+    if (StopRequested()) {
+        stoppedFeeding_ = true;
+        return false;
+    }
     AudioBuffer& samples = samples_.buffer;
     if (!settings_.inputIsStdin) {
         const int32_t result = reader_->Read(samples.data, &frameCount, &mediaTime);
-        if (result == kWavParserEndOfData) return false;
+        if (result == kWavParserEndOfData) {
+            endOfInput_ = true;
+            return false;
+        }
         parserChecker_.CheckResult(result, "Reading error");
         samples.size =
             format_.nbChannels * static_cast<uint64_t>(frameCount) * (format_.bitsPerSample / 8);
         return true;
     }
     uint64_t bytes = std::fread(samples.data, 1, samples.capacity, stdin);
+    // Whole frames only: a partial one would fail the embedder, or pass downstream and
+    // misalign every later reader of the output.
+    const uint64_t frameBytes = format_.nbChannels * (format_.bitsPerSample / 8);
+    const uint64_t partial = frameBytes > 0 ? bytes % frameBytes : 0;
+    bytes -= partial;
     if (StopRequested()) {
-        // The signal may have cut a read short in the middle of a frame.
-        const uint64_t frameBytes = format_.nbChannels * (format_.bitsPerSample / 8);
-        bytes -= frameBytes > 0 ? bytes % frameBytes : 0;
-    } else if (bytes == 0 && std::ferror(stdin)) {
-        checker_.Check(false, kIoError, "Reading error");
+        // The signal may have cut the read short in the middle of a frame.
+        stoppedFeeding_ = true;
+    } else if (std::ferror(stdin)) {
+        // Bytes read before the error still make a block; the next read reports it.
+        checker_.Check(bytes > 0, kIoError, "Reading error");
+    } else if (partial > 0) {
+        // fread() comes back short only at the end of the input.
+        std::cerr << "Warning: the input ended inside a frame; its last " << partial
+                  << " bytes were dropped" << std::endl;
     }
     samples.size = bytes;
+    if (bytes == 0 && !stoppedFeeding_) endOfInput_ = true;
     return bytes > 0;
 }
 
@@ -142,6 +171,7 @@ void EmbedderRun::Feed() {
     int64_t frameCount = kFramesPerBlock;
     uint64_t mediaTime = 0;
 
+    StartFeeding();
     while (ReadBlock(frameCount, mediaTime)) {
         clock_->WaitUntil(static_cast<int64_t>(mediaTime));
         const int64_t wallTime = ReadWallTime(timecode.previousWallTime());
@@ -169,6 +199,7 @@ void EmbedderRun::Feed() {
         // A refused block never comes back to the listener, and neither does its timestamp.
         if (added != 0) delete timestamp;
         sdkChecker_.CheckResult(added, "Add Audio Buffer failed");
+        BlockFed(samples.size);
         timecode.AfterBlock(wallTime);
         CheckOutput();
     }
@@ -196,12 +227,13 @@ void EmbedderRun::PrintResult() {
             [&](std::ostream& out) { embedder_tool::printUsage(argc_, argv_, out); });
         return;
     }
-    CorvidaUtils::PrintResultLine(console(), result_, !settings_.silent, nullptr);
+    CorvidaUtils::PrintResultLine(Console(), result_, !settings_.silent, nullptr);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    EnsureStandardDescriptorsOpen();
     InstallStopSignalHandlers();
     EmbedderRun run(argc, argv);
     return run.Run();

@@ -19,10 +19,13 @@
 #include "online_embedder_settings.h"
 #include "password_scrubber.h"
 #include "sample_conversion.h"
+#include "stdio_file.h"
 #include "stop_signal.h"
 #include "timecode_keeper.h"
 
 namespace {
+
+constexpr size_t kMaxMetadataBytes = size_t{16} << 20;
 
 class OnlineEmbedderRun : public EmbeddingRun<OnlinePellionEmbedderListenerSample> {
 public:
@@ -35,6 +38,7 @@ private:
     void EndJob() override;
     void PrintResult() override;
     std::string OutputFailureContext() const override { return "Unable to write output file"; }
+    std::ostream& Console() const override { return std::cout; }
 
     OnlineEmbedderSettings settings_;
 };
@@ -53,6 +57,7 @@ std::optional<int> OnlineEmbedderRun::SetUp() {
     clock_.reset(CreateRenderingClock());
     if (!clock_) return kMemoryError;
     if (const std::optional<int> exit = OpenWavInput(settings_.inputFile)) return exit;
+    ThrowIfStopRequested();
 
     PrintInputLine(std::cout, settings_.inputFile);
     CheckSamplingRate();
@@ -61,6 +66,7 @@ std::optional<int> OnlineEmbedderRun::SetUp() {
     checker_.Check(!IsSameFile(settings_.metadataPath, settings_.outputFile), kIoError,
                    "Output file is the metadata file");
     OpenListener(settings_.outputFile);
+    ThrowIfStopRequested();
 
     sdkChecker_.CheckResult(
         Corvida::CreateOnlinePellionAudioEmbedder(
@@ -81,25 +87,26 @@ std::optional<int> OnlineEmbedderRun::SetUp() {
 }
 
 // The metadata file goes to the embedder byte for byte, unparsed; a NUL byte in it ends the
-// text the embedder sees.
+// text the embedder sees. It is opened and read once: a FIFO gives its content only once.
 void OnlineEmbedderRun::HandOverMetadata(Corvida::IPellionAudioEmbedder& embedder) {
-    {
-        std::FILE* probe = std::fopen(settings_.metadataPath.c_str(), "rb");
-        checker_.Check(probe != nullptr, kIoError, "Unable to open metadata file");
-        std::fclose(probe);
-    }
     std::string metadata;
     {
-        const std::unique_ptr<std::FILE, decltype(&std::fclose)> file(
-            std::fopen(settings_.metadataPath.c_str(), "rb"), &std::fclose);
+        const StdioFile file(std::fopen(settings_.metadataPath.c_str(), "rb"));
         checker_.Check(file != nullptr, kIoError, "Unable to open metadata file");
-        char chunk[4096];
+        // No job description comes near the limit; /dev/zero or a runaway file would
+        // otherwise take all memory.
+        char chunk[65536];
         size_t n = 0;
-        while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) metadata.append(chunk, n);
+        while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+            checker_.Check(metadata.size() + n <= kMaxMetadataBytes, kIoError,
+                           "Metadata file is too large (more than 16 MiB)");
+            metadata.append(chunk, n);
+        }
         // A file that opens but cannot be read (a directory, an I/O error) must not reach the
         // embedder as an empty or cut-off job description.
         checker_.Check(!std::ferror(file.get()), kIoError, "Unable to read metadata file");
     }
+    ThrowIfStopRequested();
     sdkChecker_.CheckResult(embedder.AddMetadata(metadata.c_str()), "AddMetadata failed");
 }
 
@@ -110,10 +117,18 @@ void OnlineEmbedderRun::Feed() {
     int64_t frameCount = kFramesPerBlock;
     uint64_t mediaTime = 0;
 
+    StartFeeding();
     // A stop signal ends the feeding as the end of the file would.
-    while (!StopRequested()) {
+    for (;;) {
+        if (StopRequested()) {
+            stoppedFeeding_ = true;
+            break;
+        }
         const int32_t read = reader_->Read(samples.data, &frameCount, &mediaTime);
-        if (read == kWavParserEndOfData) break;
+        if (read == kWavParserEndOfData) {
+            endOfInput_ = true;
+            break;
+        }
         parserChecker_.CheckResult(read, "Reading error");
         samples.size =
             static_cast<uint64_t>(frameCount) * format_.nbChannels * (format_.bitsPerSample / 8);
@@ -144,6 +159,7 @@ void OnlineEmbedderRun::Feed() {
         // A refused block never comes back to the listener, and neither does its timestamp.
         if (added != 0) std::free(timestamp);
         sdkChecker_.CheckResult(added, "AddAudioBuffer failed");
+        BlockFed(samples.size);
         timecode.AfterBlock(wallTime);
         CheckOutput();
     }
@@ -172,6 +188,7 @@ void OnlineEmbedderRun::PrintResult() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    EnsureStandardDescriptorsOpen();
     InstallStopSignalHandlers();
     OnlineEmbedderRun run(argc, argv);
     return run.Run();

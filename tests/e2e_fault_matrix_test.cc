@@ -3,9 +3,10 @@
 // the metadata file through the files the programs are given. Each row asserts the exact
 // error line, the exit status (the general code, so library codes are translated through the
 // library table), whether the job was finalised (exactly when Initialize had succeeded),
-// that a created embedder was destroyed, and that an output WAV file, once created, is
-// complete.
+// that a created embedder was destroyed, and that the output WAV file is complete when the job
+// had started and left as it was found (absent, or the earlier file) when it had not.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -112,24 +113,29 @@ ByteVector InputFileBytes(Input input) {
     }
 }
 
-class FaultMatrixTest : public testing::TestWithParam<FaultRow> {};
+// The files and options of one row's run.
+struct RowRun {
+    std::string inputPath;
+    std::string outputPath;
+    std::string trace;
+    ProcessOptions options;
+};
 
-TEST_P(FaultMatrixTest, EndsWithItsErrorLineAndStatus) {
-    const FaultRow& row = GetParam();
-    WorkDir work;
-    const std::string trace = work.path("trace.txt");
-    const std::string inputPath = work.path("in.wav");
+RowRun PrepareRun(const FaultRow& row, const WorkDir& work) {
+    RowRun run;
+    run.trace = work.path("trace.txt");
+    run.inputPath = work.path("in.wav");
     const bool rawIn = row.input == Input::kRawStdin;
     const bool rawOut = row.output == Output::kRawStdout;
     if (row.input != Input::kMissing && !rawIn) {
-        WriteWholeFile(inputPath, InputFileBytes(row.input));
+        WriteWholeFile(run.inputPath, InputFileBytes(row.input));
     }
-    std::string outputPath = work.path("out.wav");
-    if (row.output == Output::kInMissingDirectory) outputPath = work.path("missing/out.wav");
-    if (row.output == Output::kSameAsInput) outputPath = work.dir() + "/./in.wav";
+    run.outputPath = work.path("out.wav");
+    if (row.output == Output::kInMissingDirectory) run.outputPath = work.path("missing/out.wav");
+    if (row.output == Output::kSameAsInput) run.outputPath = work.dir() + "/./in.wav";
 
-    ProcessOptions options;
-    options.args = {rawIn ? "stdin" : inputPath, rawOut ? "stdout" : outputPath};
+    ProcessOptions& options = run.options;
+    options.args = {rawIn ? "stdin" : run.inputPath, rawOut ? "stdout" : run.outputPath};
     if (rawIn) {
         options.args.insert(options.args.end(),
                             {"--stdin-sampling-rate=48000", "--stdin-nb-channels=2",
@@ -151,12 +157,29 @@ TEST_P(FaultMatrixTest, EndsWithItsErrorLineAndStatus) {
     for (const std::string& arg : row.extraArgs) {
         options.args.push_back(arg == "--record=DIR" ? "--record=" + work.dir() : arg);
     }
-    options.env = StandinEnv(trace, row.faults);
+    options.env = StandinEnv(run.trace, row.faults);
     options.timeout = std::chrono::milliseconds(30000);
+    return run;
+}
+
+std::string ToolPath(Tool tool) {
+    return tool == Tool::kOnline ? OnlineEmbedderToolPath() : EmbedderToolPath();
+}
+
+class FaultMatrixTest : public testing::TestWithParam<FaultRow> {};
+
+TEST_P(FaultMatrixTest, EndsWithItsErrorLineAndStatus) {
+    const FaultRow& row = GetParam();
+    WorkDir work;
+    const RowRun run = PrepareRun(row, work);
+    const std::string& trace = run.trace;
+    const std::string& inputPath = run.inputPath;
+    const std::string& outputPath = run.outputPath;
+    const bool rawOut = row.output == Output::kRawStdout;
+    const ProcessOptions& options = run.options;
 
     const bool online = row.tool == Tool::kOnline;
-    const ProcessResult result =
-        RunProcess(online ? OnlineEmbedderToolPath() : EmbedderToolPath(), options);
+    const ProcessResult result = RunProcess(ToolPath(row.tool), options);
 
     ASSERT_FALSE(result.timedOut);
     ASSERT_EQ(result.signal, 0) << result.err;
@@ -191,12 +214,36 @@ TEST_P(FaultMatrixTest, EndsWithItsErrorLineAndStatus) {
         EXPECT_EQ(ReadWholeFile(inputPath), InputFileBytes(row.input)) << "the input was touched";
         return;
     }
-    if (row.reached >= Reached::kOutput) {
+    if (row.reached == Reached::kInitialize) {
         const WrittenWav written = ReadWrittenWav(outputPath);
         EXPECT_TRUE(written.valid && written.complete) << written.problem;
     } else {
-        EXPECT_FALSE(std::filesystem::exists(outputPath)) << "output created before its time";
+        EXPECT_FALSE(std::filesystem::exists(outputPath)) << "a failed set-up left an output";
     }
+}
+
+// A user who re-runs a command with a typo keeps the output of the earlier run: every failure
+// before the job has started leaves an existing output file as it was, content, mode and inode.
+class SetUpFailureTest : public testing::TestWithParam<FaultRow> {};
+
+TEST_P(SetUpFailureTest, LeavesAnEarlierOutputAsItWas) {
+    const FaultRow& row = GetParam();
+    WorkDir work;
+    const RowRun run = PrepareRun(row, work);
+    const ByteVector earlier = SimpleWav(1, 48000, 16, Pattern(4800, 5));
+    WriteWholeFile(run.outputPath, earlier);
+    ASSERT_EQ(chmod(run.outputPath.c_str(), 0604), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(run.outputPath.c_str(), &before), 0);
+
+    const ProcessResult result = RunProcess(ToolPath(row.tool), run.options);
+    ASSERT_EQ(result.signal, 0) << result.err;
+    EXPECT_EQ(result.exitStatus, row.exitStatus >= 0 ? row.exitStatus : row.code);
+    struct stat after {};
+    ASSERT_EQ(stat(run.outputPath.c_str(), &after), 0);
+    EXPECT_EQ(ReadWholeFile(run.outputPath), earlier);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode, before.st_mode);
 }
 
 const char kIo[] = "An I/O error occurred";
@@ -384,6 +431,23 @@ std::string RowName(const testing::TestParamInfo<FaultRow>& info) {
 INSTANTIATE_TEST_SUITE_P(Embed, FaultMatrixTest, testing::ValuesIn(kEmbedRows), RowName);
 INSTANTIATE_TEST_SUITE_P(Online, FaultMatrixTest, testing::ValuesIn(kOnlineRows), RowName);
 
+// The rows that fail before the job starts, with a WAV output of their own.
+template <size_t N>
+std::vector<FaultRow> SetUpFailures(const FaultRow (&rows)[N]) {
+    std::vector<FaultRow> failures;
+    for (const FaultRow& row : rows) {
+        if (row.reached != Reached::kInitialize && row.output == Output::kWav) {
+            failures.push_back(row);
+        }
+    }
+    return failures;
+}
+
+INSTANTIATE_TEST_SUITE_P(Embed, SetUpFailureTest, testing::ValuesIn(SetUpFailures(kEmbedRows)),
+                         RowName);
+INSTANTIATE_TEST_SUITE_P(Online, SetUpFailureTest, testing::ValuesIn(SetUpFailures(kOnlineRows)),
+                         RowName);
+
 // The reader failing in the middle of the data: the input file shrinks while it is being
 // read, so the next read finds neither samples nor the end it expected.
 TEST(FaultMatrixReadTest, ReadErrorMidFileIsReportedAndTheJobFinalised) {
@@ -430,21 +494,19 @@ TEST(FaultMatrixReadTest, ReadErrorMidFileIsReportedAndTheJobFinalised) {
 }
 
 // The sample buffer is the first thing allocated after Initialize: its failure still ends
-// the job. A limit on the address space makes the 134 MB block of a 65535-channel 32-bit
-// file fail to allocate while the program itself runs.
+// the job. Its 7168 bytes (512 frames of 7-channel 16-bit audio) are a size nothing else of
+// the run asks for before it.
 TEST(FaultMatrixAllocationTest, SampleBufferThatCannotBeAllocatedEndsTheJob) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "a sanitizer's runtime cannot start within a limited address space";
+    GTEST_SKIP() << "a sanitizer's runtime must be the first library loaded: no preloading";
 #endif
     for (const Tool tool : {Tool::kEmbed, Tool::kOnline}) {
         SCOPED_TRACE(tool == Tool::kEmbed ? "pellion-embed" : "pellion-embed-online");
         WorkDir work;
         const std::string trace = work.path("trace.txt");
-        WriteWholeFile(work.path("in.wav"), SimpleWav(65535, 48000, 32, Pattern(2048)));
+        WriteWholeFile(work.path("in.wav"), SimpleWav(7, 48000, 16, Pattern(7 * 2 * 600)));
         ProcessOptions options;
-        options.args = {"-c", "ulimit -v 100000 && exec \"$0\" \"$@\"",
-                        tool == Tool::kEmbed ? EmbedderToolPath() : OnlineEmbedderToolPath(),
-                        work.path("in.wav"), work.path("out.wav")};
+        options.args = {work.path("in.wav"), work.path("out.wav")};
         if (tool == Tool::kOnline) {
             WriteWholeFile(work.path("job.json"), "{}");
             options.args.insert(options.args.end(), {"--login=me", "--password=secret",
@@ -452,7 +514,10 @@ TEST(FaultMatrixAllocationTest, SampleBufferThatCannotBeAllocatedEndsTheJob) {
         }
         options.stdinDevNull = true;
         options.env = StandinEnv(trace);
-        const ProcessResult result = RunProcess("/bin/bash", options);
+        options.env["LD_PRELOAD"] = PELLION_ALLOC_FAULT_LIBRARY;
+        options.env["PELLION_TEST_FAIL_ALLOC"] = "7168";
+        const ProcessResult result = RunProcess(
+            tool == Tool::kEmbed ? EmbedderToolPath() : OnlineEmbedderToolPath(), options);
 
         ASSERT_EQ(result.signal, 0);
         EXPECT_EQ(result.exitStatus, 5) << result.out << result.err;

@@ -1,10 +1,12 @@
 #include "e2e_support.h"
 
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -21,6 +23,43 @@ std::vector<std::string> TraceLinesOf(const std::vector<std::string>& lines,
 
 bool TraceHas(const std::vector<std::string>& lines, const std::string& operation) {
     return !TraceLinesOf(lines, operation).empty();
+}
+
+uint64_t BytesHandedOver(const std::vector<std::string>& trace) {
+    uint64_t total = 0;
+    for (const std::string& line : TraceLinesOf(trace, "AddAudioBuffer")) {
+        total += std::stoull(line.substr(line.find(' ') + 1));
+    }
+    return total;
+}
+
+ByteVector Prefix(const ByteVector& bytes, size_t size) {
+    return ByteVector(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
+}
+
+bool StillRunning(pid_t pid) {
+    siginfo_t info{};
+    // WNOWAIT leaves the child to be reaped by its runner.
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
+}
+
+std::string FindProgram(const std::string& name) {
+    const char* path = getenv("PATH");
+    std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return "";
+}
+
+std::string InterruptedLine(const std::string& signalName, uint64_t frames) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(frames) / 48000.0);
+    return "[INTERRUPTED] Stopped by " + signalName + ". The output holds " + seconds +
+           " s of audio (" + std::to_string(frames) + " frames).\n";
 }
 
 namespace {

@@ -2,7 +2,9 @@
 // the WAV files the programs write.
 #pragma once
 
+#include <sys/types.h>
 #include <cstdint>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -34,6 +36,22 @@ ByteVector WithoutMark(const ByteVector& samples, int bits);
 
 // Signed little-endian samples that differ from one another in every byte.
 ByteVector TestSamples(size_t frames, int channels, int bits, uint8_t seed = 7);
+
+// The result line of a run that `signalName` stopped while its output held `frames` frames
+// at 48000 Hz, with its end of line.
+std::string InterruptedLine(const std::string& signalName, uint64_t frames);
+
+// The bytes handed to the embedder, summed over a trace's AddAudioBuffer lines.
+uint64_t BytesHandedOver(const std::vector<std::string>& trace);
+
+// The first `size` bytes.
+ByteVector Prefix(const ByteVector& bytes, size_t size);
+
+// True while the child `pid` has not ended (it is left to its runner to reap).
+bool StillRunning(pid_t pid);
+
+// The path of a program found on PATH, or "" (audio tools that some tests read files with).
+std::string FindProgram(const std::string& name);
 
 // The environment that points the stand-in at a trace file and fault rules.
 std::map<std::string, std::string> StandinEnv(const std::string& tracePath,

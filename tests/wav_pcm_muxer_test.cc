@@ -1,10 +1,16 @@
 #include "wav_pcm_muxer_impl.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
+#include "test_files.h"
 #include "wav_fixture.h"
 #include "wav_pcm_parser_impl.h"
 
@@ -42,7 +48,8 @@ TEST(WavPcmMuxerTest, WritesPlainHeaderUpTo16Bits) {
     ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
     EXPECT_EQ(file.Read(), PlainStereoHeader(0));
 
-    // Until Close the header on disk claims no data (the block is large enough to reach it).
+    // Within the first second of audio the header on disk claims no data yet (the block is
+    // large enough to reach the file).
     const ByteVector samples = Pattern(4 * 30000);
     ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 16), kWavMuxerSuccess);
     ASSERT_EQ(muxer.Write(samples.data(), 4 * 100), kWavMuxerSuccess);
@@ -147,14 +154,161 @@ TEST(WavPcmMuxerTest, FailedWritesAndClosesAreReported) {
         EXPECT_EQ(muxer.Close(), kWavMuxerSuccess);
     }
     {
-        SCOPED_TRACE("samples still buffered when the file is closed");
+        SCOPED_TRACE("a header that cannot be written at Close");
         CWAVPCMMuxer muxer;
         ASSERT_EQ(muxer.Open("/dev/full", 2, 48000, 16), kWavMuxerSuccess);
-        ASSERT_EQ(muxer.Write(block.data(), 4), kWavMuxerSuccess);
         EXPECT_EQ(muxer.Close(), kWavMuxerIoError);
         EXPECT_EQ(muxer.Write(block.data(), 4), kWavMuxerNotOpen);
         EXPECT_EQ(muxer.Close(), kWavMuxerSuccess);
     }
+}
+
+struct stat StatOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(stat(path.c_str(), &status), 0) << path;
+    return status;
+}
+
+// A user re-running a command whose set-up fails keeps the output of the earlier run: the
+// file keeps its content, its mode and its inode until the first samples arrive.
+TEST(WavPcmMuxerTest, ExistingOutputIsLeftAsItWasUntilAudioStarts) {
+    WorkDir work;
+    const std::string path = work.path("out.wav");
+    const ByteVector earlier = Pattern(1000, 9);
+    WriteWholeFile(path, earlier);
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    const struct stat before = StatOf(path);
+
+    CWAVPCMMuxer muxer;
+    ASSERT_EQ(muxer.Open(path.c_str(), 2, 48000, 16), kWavMuxerSuccess);
+    EXPECT_EQ(ReadWholeFile(path), earlier);
+    ASSERT_EQ(muxer.Discard(), kWavMuxerSuccess);
+    EXPECT_EQ(ReadWholeFile(path), earlier);
+    const struct stat after = StatOf(path);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+
+    // Once audio is written the file is replaced in place, as any writer would.
+    const ByteVector samples = Pattern(8);
+    ASSERT_EQ(muxer.Open(path.c_str(), 2, 48000, 16), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Write(samples.data(), 8), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Discard(), kWavMuxerSuccess);  // too late to give anything back
+    ByteVector expected = PlainStereoHeader(8);
+    PutBytes(expected, samples);
+    EXPECT_EQ(ReadWholeFile(path), expected);
+    EXPECT_EQ(StatOf(path).st_ino, before.st_ino);
+    EXPECT_EQ(StatOf(path).st_mode, before.st_mode);
+}
+
+TEST(WavPcmMuxerTest, DiscardRemovesOnlyAFileOpenCreated) {
+    WorkDir work;
+    const std::string path = work.path("new.wav");
+    CWAVPCMMuxer muxer;
+    ASSERT_EQ(muxer.Open(path.c_str(), 2, 48000, 16), kWavMuxerSuccess);
+    EXPECT_EQ(access(path.c_str(), F_OK), 0);
+    ASSERT_EQ(muxer.Discard(), kWavMuxerSuccess);
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
+
+    // A file that took the created one's place meanwhile is someone else's.
+    ASSERT_EQ(muxer.Open(path.c_str(), 2, 48000, 16), kWavMuxerSuccess);
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    WriteWholeFile(path, "not ours");
+    ASSERT_EQ(muxer.Discard(), kWavMuxerSuccess);
+    EXPECT_EQ(ReadWholeFile(path), ByteVector({'n', 'o', 't', ' ', 'o', 'u', 'r', 's'}));
+
+    // A created file that nothing was written to is still a complete WAV file at Close.
+    const std::string closed = work.path("closed.wav");
+    ASSERT_EQ(muxer.Open(closed.c_str(), 2, 48000, 16), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+    EXPECT_EQ(ReadWholeFile(closed), PlainStereoHeader(0));
+}
+
+TEST(WavPcmMuxerTest, OutputHeldByAnotherWriterIsInUseAndUntouched) {
+    WorkDir work;
+    const std::string path = work.path("out.wav");
+    const ByteVector samples = Pattern(8);
+    CWAVPCMMuxer first;
+    ASSERT_EQ(first.Open(path.c_str(), 2, 48000, 16), kWavMuxerSuccess);
+    ASSERT_EQ(first.Write(samples.data(), 8), kWavMuxerSuccess);
+
+    CWAVPCMMuxer second;
+    EXPECT_EQ(second.Open(path.c_str(), 2, 48000, 24), kWavMuxerInUse);
+    EXPECT_EQ(second.Write(samples.data(), 8), kWavMuxerNotOpen);
+    EXPECT_EQ(second.Close(), kWavMuxerSuccess);
+
+    ASSERT_EQ(first.Close(), kWavMuxerSuccess);
+    ByteVector expected = PlainStereoHeader(8);
+    PutBytes(expected, samples);
+    EXPECT_EQ(ReadWholeFile(path), expected);
+    // Released with the first writer's file.
+    EXPECT_EQ(second.Open(path.c_str(), 2, 48000, 16), kWavMuxerSuccess);
+
+    // Devices are no one's: runs in parallel may all write to /dev/null.
+    CWAVPCMMuxer third;
+    ASSERT_EQ(first.Open("/dev/null", 2, 48000, 16), kWavMuxerSuccess);
+    EXPECT_EQ(third.Open("/dev/null", 2, 48000, 16), kWavMuxerSuccess);
+}
+
+// A run killed at any moment leaves a file that readers take whole up to the last second.
+TEST(WavPcmMuxerTest, SizesOnDiskFollowTheAudioOncePerSecond) {
+    TempFile file;
+    CWAVPCMMuxer muxer;
+    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 16), kWavMuxerSuccess);
+    const uint32_t bytesPerSecond = 192000;
+    const ByteVector block = Pattern(2048);
+    std::set<uint32_t> sizesSeen;
+    uint64_t written = 0;
+    while (written < 5 * bytesPerSecond / 2) {
+        ASSERT_EQ(muxer.Write(block.data(), 2048), kWavMuxerSuccess);
+        written += 2048;
+        const ByteVector onDisk = file.Read();
+        ASSERT_GE(onDisk.size(), 44u);
+        const uint32_t dataSize = LoadU32At(onDisk, 40);
+        EXPECT_EQ(LoadU32At(onDisk, 4), 36 + dataSize);
+        EXPECT_LE(dataSize, onDisk.size() - 44);
+        EXPECT_LT(written - dataSize, bytesPerSecond + 2048u);
+        sizesSeen.insert(dataSize);
+    }
+    // Rewritten once per second of audio, not per block.
+    EXPECT_EQ(sizesSeen, (std::set<uint32_t>{0, 192512, 385024}));
+    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+    EXPECT_EQ(LoadU32At(file.Read(), 40), written);
+}
+
+// A full disk: every whole frame that reached the file stays readable behind true sizes.
+TEST(WavPcmMuxerTest, FailedWriteKeepsTheWholeFramesThatReachedTheFile) {
+    TempFile file;
+    const rlim_t limit = 68 + 10000;  // not a whole number of 6-byte frames
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = limit;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    const ByteVector samples = Pattern(6 * 512 * 8);
+    CWAVPCMMuxer muxer;
+    int32_t result = muxer.Open(file.path(), 2, 48000, 24);
+    size_t offset = 0;
+    while (result == kWavMuxerSuccess && offset < samples.size()) {
+        result = muxer.Write(samples.data() + offset, 6 * 512);
+        offset += 6 * 512;
+    }
+    const int32_t closed = muxer.Close();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &previous, nullptr);
+
+    EXPECT_EQ(result, kWavMuxerIoError);
+    EXPECT_EQ(closed, kWavMuxerSuccess);
+    const ByteVector written = file.Read();
+    const size_t kept = 10000 - 10000 % 6;
+    ASSERT_EQ(written.size(), 68 + kept);
+    EXPECT_EQ(LoadU32At(written, 4), 60 + kept);
+    EXPECT_EQ(LoadU32At(written, 64), kept);
+    EXPECT_EQ(Slice(written, 68, kept), Slice(samples, 0, kept));
 }
 
 TEST(WavPcmMuxerTest, SizesPast4GiBAreMarkedUnknown) {
@@ -238,6 +392,7 @@ TEST(WavPcmMuxerFactoryTest, DestroysOnlyItsOwnWriters) {
         int32_t Open(const char*, int16_t, uint32_t, int16_t) override { return 0; }
         int32_t Close() override { return 0; }
         int32_t Write(const uint8_t*, int32_t) override { return 0; }
+        int32_t Discard() override { return 0; }
     } other;
     IWavPcmMuxer* muxer = &other;  // on the stack: deleting it would crash
     EXPECT_EQ(DestroyWavPcmMuxer(muxer), 0);

@@ -95,6 +95,18 @@ TEST_F(WavPcmParserTest, RejectsWhatIsNotPcmWav) {
          RiffFile({Chunk("fmt ", ExtensibleFormatBody(2, 48000, 24, otherGuid)), data}),
          kWavParserUnsupported},
         {"12-bit samples", RiffFile({FormatChunk(1, 48000, 12), data}), kWavParserUnsupported},
+        // Formats that no WAV header could describe again: block align past 16 bits, byte
+        // rate past 32 bits.
+        {"65535 channels of 32 bits", RiffFile({FormatChunk(65535, 48000, 32), data}),
+         kWavParserUnsupported},
+        {"32768 channels of 16 bits", RiffFile({FormatChunk(32768, 48000, 16), data}),
+         kWavParserUnsupported},
+        {"byte rate past 32 bits", RiffFile({FormatChunk(2, 0xFFFFFFFF, 16), data}),
+         kWavParserUnsupported},
+        // A preallocated file that was never written: zeros where chunks should be.
+        {"zeros before the format", RiffFile({ByteVector(4096, 0)}), kWavParserUnsupported},
+        {"zeros after the format", RiffFile({FormatChunk(2, 48000, 16), ByteVector(4096, 0)}),
+         kWavParserUnsupported},
         {"empty file", {}, kWavParserIoError},
         {"cut in the RIFF header", ByteVector(riffx.begin(), riffx.begin() + 11),
          kWavParserIoError},
@@ -125,6 +137,14 @@ TEST_F(WavPcmParserTest, RejectsWhatIsNotPcmWav) {
         EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserIoError);
     }
     EXPECT_EQ(parser_.Open("/nonexistent/dir/file.wav", &format_, false), kWavParserIoError);
+}
+
+TEST_F(WavPcmParserTest, WidestFormatsAHeaderCanHoldAreAccepted) {
+    ASSERT_EQ(OpenBytes(RiffFile({FormatChunk(16383, 48000, 32), Chunk("data", {})})),
+              kWavParserSuccess);
+    EXPECT_EQ(format_.nbChannels, 16383u);
+    ASSERT_EQ(OpenBytes(RiffFile({FormatChunk(2, 0xFFFFFFFF / 4, 16), Chunk("data", {})})),
+              kWavParserSuccess);
 }
 
 TEST_F(WavPcmParserTest, SkipsOtherChunksWithTheirPadBytes) {

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the audio tools some end-to-end tests check the programs' files with: sox, ffmpeg
+# (ffprobe) and libsndfile's programs (Debian packages sox, ffmpeg, sndfile-programs). Tests
+# whose tool is missing are skipped with a message that names it.
+set -euo pipefail
+need=()
+command -v sox >/dev/null 2>&1 || need+=(sox)
+command -v ffprobe >/dev/null 2>&1 || need+=(ffmpeg)
+command -v sndfile-info >/dev/null 2>&1 || need+=(sndfile-programs)
+if [ "${#need[@]}" -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  if ! { $SUDO apt-get update -q && DEBIAN_FRONTEND=noninteractive \
+      $SUDO apt-get install -y -q --no-install-recommends "${need[@]}"; }; then
+    echo "could not install ${need[*]}: the tests that read files back with them are skipped" >&2
+  fi
+fi

@@ -1,0 +1,346 @@
+// What a user may rely on about the output, whatever ends the run: a WAV file that common
+// readers open after SIGKILL or a full disk, an earlier output kept when set-up fails, the
+// input never overwritten through standard output, and no two runs writing one file.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "e2e_embedder_support.h"
+#include "e2e_online_support.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using Strings = std::vector<std::string>;
+
+// The sizes in the header of a WAV file as the programs write it, and its sample bytes as far
+// as the header claims them.
+struct HeaderView {
+    bool found = false;
+    size_t headerBytes = 0;
+    uint32_t riffSize = 0;
+    uint32_t dataSize = 0;
+    size_t fileBytes = 0;
+    ByteVector claimedSamples;
+};
+
+HeaderView ViewHeader(const std::string& path) {
+    HeaderView view;
+    const ByteVector bytes = ReadWholeFile(path);
+    view.fileBytes = bytes.size();
+    if (bytes.size() < 44) return view;
+    view.headerBytes = LoadU32At(bytes, 16) == 40 ? 68 : 44;
+    if (bytes.size() < view.headerBytes) return view;
+    view.found = true;
+    view.riffSize = LoadU32At(bytes, 4);
+    view.dataSize = LoadU32At(bytes, view.headerBytes - 4);
+    const size_t claimed = std::min<size_t>(view.dataSize, bytes.size() - view.headerBytes);
+    view.claimedSamples.assign(
+        bytes.begin() + static_cast<std::ptrdiff_t>(view.headerBytes),
+        bytes.begin() + static_cast<std::ptrdiff_t>(view.headerBytes + claimed));
+    return view;
+}
+
+// The frame count a real reader takes from a file: "sox --i -s" and libsndfile's "Frames".
+// -1 when the tool is not installed.
+long long FramesReadBy(const std::string& tool, const std::string& path) {
+    const std::string program = FindProgram(tool);
+    if (program.empty()) return -1;
+    ProcessOptions options;
+    options.args = tool == "sox" ? Strings{"--i", "-s", path} : Strings{path};
+    options.stdinDevNull = true;
+    const ProcessResult result = RunProcess(program, options);
+    if (tool == "sox") return result.exitStatus == 0 ? std::stoll(result.out) : -2;
+    const size_t at = result.out.find("Frames");
+    if (at == std::string::npos) return -2;
+    return std::stoll(result.out.substr(result.out.find(':', at) + 1));
+}
+
+void ExpectRealReadersSee(const std::string& path, long long frames) {
+    for (const std::string tool : {"sox", "sndfile-info"}) {
+        const long long seen = FramesReadBy(tool, path);
+        if (seen == -1) {
+            std::printf("note: %s is not installed (scripts/install_audio_tools.sh); not checked\n",
+                        tool.c_str());
+            continue;
+        }
+        EXPECT_EQ(seen, frames) << tool << " on " << path;
+    }
+}
+
+// SIGKILL cannot be caught: the header must already be true about the audio on disk.
+TEST(E2eOutputSafetyTest, KilledRunLeavesAWavFileReadersTakeUpToTheLastSecond) {
+    for (const int bits : {16, 24}) {
+        SCOPED_TRACE(std::to_string(bits) + " bits");
+        WorkDir dir;
+        const int frameBytes = 2 * bits / 8;
+        const ByteVector samples = TestSamples(5 * 48000, 2, bits);
+        WriteWholeFile(dir.path("in.wav"),
+                       SimpleWav(2, 48000, static_cast<uint16_t>(bits), samples));
+        const std::string output = dir.path("out.wav");
+        ChildProcess child(EmbedderToolPath(), EmbedderOptions(dir, {dir.path("in.wav"), output}));
+        // About 1.7 s of audio fed at the pace of real time.
+        const auto giveUp = Clock::now() + std::chrono::seconds(20);
+        while (TraceLinesOf(ReadLines(TracePath(dir)), "AddAudioBuffer").size() < 160 &&
+               Clock::now() < giveUp) {
+            child.PumpFor(milliseconds(20));
+        }
+        child.Signal(SIGKILL);
+        const ProcessResult result = child.Finish();
+        ASSERT_EQ(result.signal, SIGKILL);
+        // 24-bit samples reach the embedder as 32-bit words.
+        const uint64_t fedFrames =
+            BytesHandedOver(ReadLines(TracePath(dir))) / (bits == 24 ? 8 : frameBytes);
+        ASSERT_GE(fedFrames, 160u * 512);
+
+        const HeaderView view = ViewHeader(output);
+        ASSERT_TRUE(view.found) << view.fileBytes << " bytes";
+        EXPECT_EQ(view.riffSize, view.headerBytes - 8 + view.dataSize);
+        EXPECT_EQ(view.dataSize % frameBytes, 0u);
+        EXPECT_LE(view.dataSize, view.fileBytes - view.headerBytes);
+        // At most a second, the blocks the embedder holds back and a buffer's worth behind.
+        EXPECT_GE(view.dataSize / frameBytes + 48000u + 8 * 512, fedFrames);
+        EXPECT_EQ(WithoutMark(view.claimedSamples, bits),
+                  WithoutMark(Prefix(samples, view.dataSize), bits));
+        ExpectRealReadersSee(output, view.dataSize / frameBytes);
+    }
+}
+
+// A small file system of its own, mounted for the test and removed with it.
+class SmallTmpfs {
+public:
+    SmallTmpfs(const std::string& dir, const char* size) : dir_(dir) {
+        std::filesystem::create_directory(dir_);
+        const std::string options = std::string("size=") + size;
+        mounted_ = mount("tmpfs", dir_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    SmallTmpfs(const SmallTmpfs&) = delete;
+    SmallTmpfs& operator=(const SmallTmpfs&) = delete;
+    ~SmallTmpfs() {
+        if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+
+private:
+    std::string dir_;
+    bool mounted_ = false;
+};
+
+TEST(E2eOutputSafetyTest, FullDiskKeepsEveryWholeFrameThatReachedIt) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    WorkDir dir;
+    SmallTmpfs disk(dir.path("disk"), "64k");
+    if (!disk.mounted()) GTEST_SKIP() << "this machine does not let the test mount a tmpfs";
+    const std::string output = dir.path("disk/out.wav");
+    const ByteVector samples = TestSamples(48000, 2, 24);  // 288,000 bytes: far too many
+    ProcessOptions options =
+        EmbedderOptions(dir, Concat({"stdin", output}, StdinFormatArgs(2, 24, "le")));
+    options.stdinDevNull = false;
+    options.stdinChunks = StdinAtOnce(samples);
+    const ProcessResult result = RunProcess(EmbedderToolPath(), options);
+
+    EXPECT_EQ(result.exitStatus, 44);
+    EXPECT_TRUE(EndsWith(
+        result.out, "[ERROR] code 44 (An I/O error occurred). Unable to write output file\n\n"))
+        << result.out;
+    const HeaderView view = ViewHeader(output);
+    ASSERT_TRUE(view.found);
+    EXPECT_GT(view.dataSize, 32768u);
+    EXPECT_EQ(view.dataSize % 6, 0u);
+    EXPECT_EQ(view.fileBytes, view.headerBytes + view.dataSize);
+    EXPECT_EQ(view.riffSize, 60 + view.dataSize);
+    EXPECT_EQ(WithoutMark(view.claimedSamples, 24),
+              WithoutMark(Prefix(samples, view.dataSize), 24));
+    ExpectRealReadersSee(output, view.dataSize / 6);
+}
+
+struct FileState {
+    ByteVector bytes;
+    ino_t inode = 0;
+    mode_t mode = 0;
+};
+
+FileState StateOf(const std::string& path) {
+    FileState state;
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) return state;
+    state.bytes = ReadWholeFile(path);
+    state.inode = status.st_ino;
+    state.mode = status.st_mode;
+    return state;
+}
+
+// The set-up failures a user meets when re-running a command with a typo. Each leaves an
+// earlier output exactly as it was, and creates none where there was none.
+TEST(E2eOutputSafetyTest, FailedSetUpLeavesTheOutputPathAsItWas) {
+    struct Row {
+        const char* name;
+        bool online;
+        int exitStatus;
+        std::function<void(const WorkDir&, Strings&)> prepare;
+    };
+    const auto addArg = [](const std::string& arg) {
+        return [arg](const WorkDir&, Strings& args) { args.push_back(arg); };
+    };
+    const Row rows[] = {
+        {"mistyped channel name", false, 35, addArg("--channelName=STANDIN-Z")},
+        {"8-bit input", false, 16,
+         [](const WorkDir& dir, Strings&) {
+             WriteWholeFile(dir.path("in.wav"), SimpleWav(2, 48000, 8, Pattern(4000)));
+         }},
+        {"record directory that does not exist", false, 44, addArg("--record=/nonexistent/rec")},
+        {"affinity with no CPU", false, 6, addArg("--affinity=0")},
+        {"metadata that is not JSON", true, 42,
+         [](const WorkDir& dir, Strings&) { WriteWholeFile(dir.path("job.json"), "title: x"); }},
+        {"metadata file missing", true, 44,
+         [](const WorkDir& dir, Strings&) { std::filesystem::remove(dir.path("job.json")); }},
+    };
+    for (const Row& row : rows) {
+        for (const bool earlierOutput : {false, true}) {
+            SCOPED_TRACE(std::string(row.name) + (earlierOutput ? ", earlier output" : ""));
+            WorkDir dir;
+            WriteWholeFile(dir.path("in.wav"), SimpleWav(2, 48000, 16, TestSamples(2000, 2, 16)));
+            WriteWholeFile(dir.path("job.json"), "{\"title\":\"x\"}");
+            Strings args = {dir.path("in.wav"), dir.path("out.wav")};
+            if (row.online) {
+                args.insert(args.end(), {"--login=me", "--password=pw",
+                                         "--metadataPath=" + dir.path("job.json")});
+            }
+            row.prepare(dir, args);
+            if (earlierOutput) {
+                WriteWholeFile(dir.path("out.wav"), SimpleWav(1, 48000, 16, Pattern(960, 3)));
+                ASSERT_EQ(chmod(dir.path("out.wav").c_str(), 0640), 0);
+            }
+            const FileState before = StateOf(dir.path("out.wav"));
+
+            const ProcessResult result =
+                RunProcess(row.online ? OnlineEmbedderToolPath() : EmbedderToolPath(),
+                           EmbedderOptions(dir, args));
+            EXPECT_EQ(result.exitStatus, row.exitStatus) << result.out;
+            const FileState after = StateOf(dir.path("out.wav"));
+            EXPECT_EQ(after.bytes, before.bytes);
+            EXPECT_EQ(after.inode, before.inode);
+            EXPECT_EQ(after.mode, before.mode);
+            EXPECT_EQ(std::filesystem::exists(dir.path("out.wav")), earlierOutput);
+        }
+    }
+}
+
+// Standard output redirected onto the input would overwrite the input's header with raw PCM,
+// or read back its own output for ever.
+TEST(E2eOutputSafetyTest, StandardOutputOntoTheInputIsRefused) {
+    struct Row {
+        const char* name;
+        bool rawInput;
+        const char* script;  // $0 the program, $1 the input, then the raw-format options
+    };
+    for (const Row& row :
+         {Row{"WAV input, read-write", false, "exec \"$0\" \"$1\" stdout 1<>\"$1\""},
+          Row{"WAV input, appended", false, "exec \"$0\" \"$1\" stdout >>\"$1\""},
+          Row{"raw input, appended", true,
+              "in=\"$1\"; shift; exec \"$0\" stdin stdout \"$@\" <\"$in\" >>\"$in\""}}) {
+        SCOPED_TRACE(row.name);
+        WorkDir dir;
+        const std::string input = dir.path(row.rawInput ? "in.raw" : "in.wav");
+        const ByteVector samples = TestSamples(3000, 2, 16);
+        const ByteVector original = row.rawInput ? samples : SimpleWav(2, 48000, 16, samples);
+        WriteWholeFile(input, original);
+        Strings args = {"-c", row.script, EmbedderToolPath(), input};
+        if (row.rawInput) args = Concat(args, StdinFormatArgs(2, 16, "le"));
+        ProcessOptions options = EmbedderOptions(dir, args);
+        options.timeout = milliseconds(10000);
+        const ProcessResult result = RunProcess("/bin/sh", options);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitStatus, 44) << result.err;
+        EXPECT_TRUE(EndsWith(result.err,
+                             "[ERROR] code 44 (An I/O error occurred). Standard output is the "
+                             "input file\n\n"))
+            << result.err;
+        EXPECT_EQ(ReadWholeFile(input), original);
+        EXPECT_FALSE(TraceHas(ReadLines(TracePath(dir)), "CreatePellionAudioEmbedder"));
+    }
+}
+
+// A program started with standard descriptors closed would open its input and output on them;
+// a console line (here a library warning, printed even when silent) then lands in the audio.
+TEST(E2eOutputSafetyTest, ClosedStandardDescriptorsCannotReceiveConsoleLines) {
+    for (const char* closing : {"<&- >&-", "<&- 2>&-", "<&- >&- 2>&-"}) {
+        for (const bool online : {false, true}) {
+            SCOPED_TRACE(std::string(closing) + (online ? ", online" : ""));
+            WorkDir dir;
+            const ByteVector samples = TestSamples(3000, 2, 16);
+            WriteWholeFile(dir.path("in.wav"), SimpleWav(2, 48000, 16, samples));
+            WriteWholeFile(dir.path("job.json"), "{\"title\":\"x\"}");
+            ProcessOptions options;
+            options.args = {"-c", std::string("exec \"$0\" \"$@\" ") + closing,
+                            online ? OnlineEmbedderToolPath() : EmbedderToolPath(),
+                            dir.path("in.wav"), dir.path("out.wav")};
+            options.args.push_back(online ? "--login=me" : "--silent");
+            if (online) {
+                options.args.insert(options.args.end(),
+                                    {"--password=pw", "--metadataPath=" + dir.path("job.json")});
+            }
+            // No trace file: it would take the lowest free descriptor first.
+            options.unsetEnv = {"PELLION_STANDIN_TRACE"};
+            options.env = {{"PELLION_STANDIN_FAULTS", "message@Initialize=1:7:careful"}};
+            options.stdinDevNull = true;
+            const ProcessResult result = RunProcess("/bin/sh", options);
+            EXPECT_EQ(result.exitStatus, 0) << result.err;
+            const WrittenWav wav = ReadWrittenWav(dir.path("out.wav"));
+            EXPECT_TRUE(wav.complete) << wav.problem;
+            EXPECT_EQ(WithoutMark(wav.samples, 16), WithoutMark(samples, 16));
+        }
+    }
+}
+
+TEST(E2eOutputSafetyTest, SecondRunOnAnOutputInUseFailsFastAndTheFirstCompletes) {
+    WorkDir dir;
+    const ByteVector samples = TestSamples(2 * 48000, 2, 16);
+    WriteWholeFile(dir.path("in.wav"), SimpleWav(2, 48000, 16, samples));
+    WriteWholeFile(dir.path("other.wav"), SimpleWav(1, 48000, 16, TestSamples(4800, 1, 16)));
+    const std::string output = dir.path("out.wav");
+    ChildProcess first(EmbedderToolPath(), EmbedderOptions(dir, {dir.path("in.wav"), output}));
+    ASSERT_TRUE(WaitForTraceOf(first, dir, "AddAudioBuffer"));
+
+    for (const bool online : {false, true}) {
+        SCOPED_TRACE(online ? "pellion-embed-online" : "pellion-embed");
+        WriteWholeFile(dir.path("job.json"), "{\"title\":\"x\"}");
+        Strings args = {dir.path("other.wav"), output};
+        if (online) {
+            args.insert(args.end(),
+                        {"--login=me", "--password=pw", "--metadataPath=" + dir.path("job.json")});
+        }
+        ProcessOptions options = EmbedderOptions(dir, args);
+        options.env = StandinEnv(dir.path("second-trace.txt"));
+        const auto started = Clock::now();
+        const ProcessResult second =
+            RunProcess(online ? OnlineEmbedderToolPath() : EmbedderToolPath(), options);
+        EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
+        EXPECT_EQ(second.exitStatus, 44);
+        EXPECT_TRUE(EndsWith(second.out,
+                             "[ERROR] code 44 (An I/O error occurred). Output file is in use by "
+                             "another run\n\n"))
+            << second.out;
+        EXPECT_FALSE(TraceHas(ReadLines(dir.path("second-trace.txt")), "Initialize"));
+    }
+
+    const ProcessResult result = first.Finish();
+    EXPECT_EQ(result.exitStatus, 0) << result.out;
+    const WrittenWav wav = ReadWrittenWav(output);
+    EXPECT_TRUE(wav.complete) << wav.problem;
+    EXPECT_EQ(WithoutMark(wav.samples, 16), WithoutMark(samples, 16));
+}
+
+}  // namespace
