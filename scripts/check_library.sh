@@ -331,12 +331,14 @@ check_symbols() {
         done
         printf '%18s %s (used by %s)\n' missing: "$(c++filt "$symbol")" "$users"
     done <"$scratch/missing"
-    local what="$count symbols missing (listed above)" who="the programs would"
+    local what="$count symbols missing (listed above)" stop="the programs would stop"
+    local where="where they need one"
     if [ "$count" -eq 1 ]; then
         what="symbol $(c++filt "$(cat "$scratch/missing")") missing"
-        who="$users would"
+        stop="$users would stop"
+        where="where it is needed"
     fi
-    failures+=("$what: the library is another version than $library_version, or another library; $who stop with \"undefined symbol\" where they need it")
+    failures+=("$what: the library is another version than $library_version, or another library; $stop with \"undefined symbol\" $where")
 }
 
 # How a run that did not exit normally ended, from the status that timeout(1) passes on.
