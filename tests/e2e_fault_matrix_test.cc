@@ -259,6 +259,7 @@ const char kChannelsInvalid[] =
 const char kNoMemory[] = "Memory Allocation error - System cannot allocate memory";
 const char kReportFailed[] = "Report generation failed. Check record output path";
 const char kNotFinalized[] = "Error finalizing embedder.";
+const char kNull[] = "A NULL pointer has been provided";
 
 // Library codes and the general codes they translate to, varied from row to row so that a
 // wrong translation shows: 14 -> 11, 23 -> 14, 121 -> 51, 5 -> 5, 7 -> 7, 8 -> 8, 26 -> 17,
@@ -284,6 +285,11 @@ const FaultRow kEmbedRows[] = {
         .Out(Output::kSameAsInput),
     FaultRow{"Create", Tool::kEmbed, "CreatePellionAudioEmbedder=14", 11, kOnlineNotSupported,
              "Create Pellion AudioEmbedder failed", Reached::kOutput},
+    // A library that reports success without handing out what it was asked for.
+    FaultRow{"CreateWithoutEmbedder", Tool::kEmbed, "CreatePellionAudioEmbedder=0", 2, kNull,
+             "Create Pellion AudioEmbedder failed", Reached::kOutput},
+    FaultRow{"GetParametersWithoutObject", Tool::kEmbed, "GetEmbedderParameters=0", 2, kNull,
+             "Get Embedder Parameters failed", Reached::kEmbedder},
     FaultRow{"Affinity", Tool::kEmbed, "SetThreadCPUAffinity=7", 7, "Thread policy is invalid",
              "Set Thread CPU Affinity failed", Reached::kEmbedder}
         .Args({"--affinity=1"}),
@@ -367,6 +373,10 @@ const FaultRow kOnlineRows[] = {
         .Out(Output::kSameAsInput),
     FaultRow{"Create", Tool::kOnline, "CreateOnlinePellionAudioEmbedder=23", 14,
              kAlreadyInitialized, "Create Pellion AudioEmbedder failed", Reached::kOutput},
+    FaultRow{"CreateWithoutEmbedder", Tool::kOnline, "CreateOnlinePellionAudioEmbedder=0", 2, kNull,
+             "Create Pellion AudioEmbedder failed", Reached::kOutput},
+    FaultRow{"GetParametersWithoutObject", Tool::kOnline, "GetEmbedderParameters=0", 2, kNull,
+             "Get Embedder Parameters failed", Reached::kEmbedder},
     FaultRow{"MetadataMissing", Tool::kOnline, "", 44, kIo, "Unable to open metadata file",
              Reached::kEmbedder}
         .Meta(Metadata::kMissing),
