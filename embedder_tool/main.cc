@@ -1,233 +1,197 @@
 // pellion-embed: embeds a watermark into a PCM WAV file or a raw PCM stream on standard
 // input, writing a WAV file or raw PCM on standard output.
 //
-// The run: read the command line; open the input and check its rate; open the output
-// through the listener; create and configure the embedder; feed it blocks of 512 frames (a
-// WAV file at the pace of real time); finalise it; print one result line. Every failure is a
-// CodeException caught once, and its general result code is the exit status.
+// The run, step by step, is EmbedAudio below: read the command line; open the input and
+// check its rate; claim the output through the listener; create and configure the embedder;
+// feed it blocks of 512 frames (a WAV file at the pace of real time). EndRun then ends the job,
+// completes the output and prints the one result line. Every failure is a CodeException
+// caught once, and its general result code is the exit status.
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "embedder_listener_sample.h"
 #include "embedder_settings.h"
 #include "embedder_setup.h"
-#include "embedding_run.h"
+#include "result_codes.h"
+#include "run_end.h"
+#include "run_state.h"
+#include "run_steps.h"
+#include "same_file.h"
 #include "sample_conversion.h"
 #include "stop_signal.h"
 #include "timecode_keeper.h"
 
 namespace {
 
-constexpr int32_t kNoChannel = 35;
+using CorvidaUtils::kIoError;
 
-class EmbedderRun : public EmbeddingRun<PellionEmbedderListenerSample> {
-public:
-    EmbedderRun(int argc, char** argv) : EmbeddingRun(argc, argv) {}
-
-private:
-    std::optional<int> SetUp() override;
-    void SelectChannel(Corvida::IPellionAudioEmbedder& embedder);
-    void Feed() override;
-    bool ReadBlock(int64_t& frameCount, uint64_t& mediaTime);
-    void EndJob() override;
-    void PrintResult() override;
-    std::string OutputFailureContext() const override;
-    void ReleaseBuffers() override;
-    void CheckStandardOutputIsNotInput();
-
-    // With raw audio on standard output, every console line goes to standard error.
-    std::ostream& Console() const override {
-        return settings_.outputIsStdout ? std::cerr : std::cout;
-    }
-
-    EmbedderSettings settings_;
-    ScopedAudioBuffer widened_;
-};
-
-std::optional<int> EmbedderRun::SetUp() {
-    store_.parse(argc_, argv_);
-    embedder_tool::readEmbedderSettings(store_, settings_);
-    if (store_.hasOption("-h")) return 0;
-
-    listener_.outputIsStdout = settings_.outputIsStdout;
-    listener_.silent = settings_.silent;
-    listener_.stdinEndianness = settings_.stdinEndianness;
-    listener_.console = &Console();
-
-    if (!settings_.silent) PrintVersionLine(Console());
-
-    clock_.reset(CreateRenderingClock());
-    if (!clock_) return kMemoryError;
-
-    if (settings_.inputIsStdin) {
-        format_ = settings_.stdinFormat;
-        std::setvbuf(stdin, nullptr, _IONBF, 0);
-    } else if (const std::optional<int> exit = OpenWavInput(settings_.inputFile)) {
-        return exit;
-    }
-
-    if (!settings_.silent) {
-        PrintInputLine(Console(), settings_.inputIsStdin ? "stdin" : settings_.inputFile);
-    }
-    CheckSamplingRate();
-    if (settings_.outputIsStdout) {
-        CheckStandardOutputIsNotInput();
-    } else if (settings_.inputIsStdin) {
-        // Raw input redirected from the output file would be lost the same way.
-        checker_.Check(!IsFileOnDescriptor(fileno(stdin), settings_.outputFile), kIoError,
-                       "Output file is the input file");
-    } else {
-        CheckOutputIsNotInput(settings_.inputFile, settings_.outputFile);
-    }
-    OpenListener(settings_.outputFile);
-    ThrowIfStopRequested();
-
-    sdkChecker_.CheckResult(
-        Corvida::CreatePellionAudioEmbedder(&listener_, embedder_.out(), nullptr),
-        "Create Pellion AudioEmbedder failed");
-    Corvida::IPellionAudioEmbedder& embedder = CreatedEmbedder();
-
-    ApplyThreadSettings(store_, settings_, embedder, sdkChecker_);
-    ApplyAudioFormat(format_, embedder, sdkChecker_);
-    SelectChannel(embedder);
-    ApplyRecordDirectory(store_, settings_, embedder, sdkChecker_);
-    Initialize();
-    AllocateSampleBuffer();
-    return std::nullopt;
+// With raw audio on standard output, every console line goes to standard error.
+std::ostream& Console(const EmbedderSettings& settings) {
+    return settings.outputIsStdout ? std::cerr : std::cout;
 }
 
-// Standard output redirected onto the input (`1<>in.wav`, `>> in.wav`, `< y.raw >> y.raw`)
-// would overwrite the input's header with raw audio, or read back its own output for ever.
-void EmbedderRun::CheckStandardOutputIsNotInput() {
-    const bool same = settings_.inputIsStdin
-                          ? DescriptorsShareAFile(fileno(stdin), fileno(stdout))
-                          : IsFileOnDescriptor(fileno(stdout), settings_.inputFile);
-    checker_.Check(!same, kIoError, "Standard output is the input file");
+std::string OutputFailureContext(const EmbedderSettings& settings) {
+    return settings.outputIsStdout ? "Unable to write audio to standard output"
+                                   : "Unable to write output file";
+}
+
+void ConfigureListener(PellionEmbedderListenerSample& listener, const EmbedderSettings& settings) {
+    listener.outputIsStdout = settings.outputIsStdout;
+    listener.silent = settings.silent;
+    listener.stdinEndianness = settings.stdinEndianness;
+    listener.console = &Console(settings);
+}
+
+void UseStandardInput(RunState& run, const EmbedderSettings& settings) {
+    run.format = settings.stdinFormat;
+    // A read takes whatever the pipe holds, up to the buffer's size, so buffering delays no
+    // block and spares a system call for most of them. stdio uses the buffer until the
+    // process exits: it cannot belong to an object that main destroys.
+    static char stdinBuffer[64 * 1024];
+    std::setvbuf(stdin, stdinBuffer, _IOFBF, sizeof stdinBuffer);
+}
+
+// The output must not destroy the input: not the named output (the same file under any
+// name), and not standard output redirected onto the input (`1<>in.wav`, `>> in.wav`, a raw
+// input's own file), which would overwrite its header or read back its own output for ever.
+void ProtectTheInput(RunState& run, const EmbedderSettings& settings) {
+    if (settings.outputIsStdout) {
+        const bool same = settings.inputIsStdin
+                              ? DescriptorsShareAFile(fileno(stdin), fileno(stdout))
+                              : IsFileOnDescriptor(fileno(stdout), settings.inputFile);
+        run.check.plain.Check(!same, kIoError, "Standard output is the input file");
+    } else if (settings.inputIsStdin) {
+        run.check.plain.Check(!IsFileOnDescriptor(fileno(stdin), settings.outputFile), kIoError,
+                              "Output file is the input file");
+    } else {
+        CheckOutputIsNotInput(run, settings.inputFile, settings.outputFile);
+    }
 }
 
 // The channel named on the command line, or else the first one the embedder lists.
-void EmbedderRun::SelectChannel(Corvida::IPellionAudioEmbedder& embedder) {
-    if (store_.hasOption("--channelName")) {
-        sdkChecker_.CheckResult(embedder.SetChannelName(settings_.channelName.c_str()),
-                                "SetChannelName failed");
+void SelectChannel(RunState& run, const EmbedderSettings& settings,
+                   Corvida::IPellionAudioEmbedder& embedder) {
+    if (run.store.hasOption("--channelName")) {
+        run.check.library.CheckResult(embedder.SetChannelName(settings.channelName.c_str()),
+                                      "SetChannelName failed");
         return;
     }
-    const ChannelList channels = GetChannelList(embedder, sdkChecker_);
-    if (!settings_.silent) PrintChannelList(Console(), channels);
-    checker_.Check(channels.names != nullptr && channels.count > 0, kNoChannel,
-                   "The embedder offers no channel to select");
-    sdkChecker_.CheckResult(embedder.SetChannelName(channels.names[0]), "SetChannelName failed");
+    const ChannelList channels = GetChannelList(embedder, run.check.library);
+    if (!settings.silent) PrintChannelList(Console(settings), channels);
+    run.check.plain.Check(channels.names != nullptr && channels.count > 0, CorvidaUtils::kNoChannel,
+                          "The embedder offers no channel to select");
+    run.check.library.CheckResult(embedder.SetChannelName(channels.names[0]),
+                                  "SetChannelName failed");
 }
 
-// Reads the next block into the sample buffer. False at the end of the input, and after a
-// stop signal: the run then ends as if the input had ended.
-bool EmbedderRun::ReadBlock(int64_t& frameCount, uint64_t& mediaTime) {
-    if (StopRequested()) {
-        stoppedFeeding_ = true;
-        return false;
-    }
-    AudioBuffer& samples = samples_.buffer;
-    if (!settings_.inputIsStdin) {
-        const int32_t result = reader_->Read(samples.data, &frameCount, &mediaTime);
-        if (result == kWavParserEndOfData) {
-            endOfInput_ = true;
-            return false;
-        }
-        parserChecker_.CheckResult(result, "Reading error");
-        samples.size =
-            format_.nbChannels * static_cast<uint64_t>(frameCount) * (format_.bitsPerSample / 8);
-        return true;
-    }
+// Raw standard input, read a block at a time. False at the end of the input and after a stop
+// signal.
+bool ReadStandardInput(RunState& run) {
+    AudioBuffer& samples = run.samples.buffer;
     uint64_t bytes = std::fread(samples.data, 1, samples.capacity, stdin);
     // Whole frames only: a partial one would fail the embedder, or pass downstream and
     // misalign every later reader of the output.
-    const uint64_t frameBytes = format_.nbChannels * (format_.bitsPerSample / 8);
+    const uint64_t frameBytes = run.format.nbChannels * (run.format.bitsPerSample / 8);
     const uint64_t partial = frameBytes > 0 ? bytes % frameBytes : 0;
     bytes -= partial;
     if (StopRequested()) {
         // The signal may have cut the read short in the middle of a frame.
-        stoppedFeeding_ = true;
+        run.fed.stopped = true;
     } else if (std::ferror(stdin)) {
         // Bytes read before the error still make a block; the next read reports it.
-        checker_.Check(bytes > 0, kIoError, "Reading error");
+        run.check.plain.Check(bytes > 0, kIoError, "Reading error");
     } else if (partial > 0) {
         // fread() comes back short only at the end of the input.
         std::cerr << "Warning: the input ended inside a frame; its last " << partial
                   << " bytes were dropped" << std::endl;
     }
     samples.size = bytes;
-    if (bytes == 0 && !stoppedFeeding_) endOfInput_ = true;
+    if (bytes == 0 && !run.fed.stopped) run.fed.endOfInput = true;
     return bytes > 0;
 }
 
-void EmbedderRun::Feed() {
-    Corvida::IPellionAudioEmbedder& embedder = *embedder_.get();
-    const uint64_t bytesPerSample = format_.bitsPerSample / 8;
-    AudioBuffer& samples = samples_.buffer;
-    AudioBuffer& widened = widened_.buffer;
+// The next block, into the sample buffer. False at the end of the input, and after a stop
+// signal: the run then ends as if the input had ended.
+bool ReadBlock(RunState& run, const EmbedderSettings& settings, int64_t& frameCount,
+               uint64_t& mediaTime) {
+    if (StopRequested()) {
+        run.fed.stopped = true;
+        return false;
+    }
+    if (settings.inputIsStdin) return ReadStandardInput(run);
+    const int32_t result = run.reader->Read(run.samples.buffer.data, &frameCount, &mediaTime);
+    if (result == kWavParserEndOfData) {
+        run.fed.endOfInput = true;
+        return false;
+    }
+    run.check.reader.CheckResult(result, "Reading error");
+    run.samples.buffer.size =
+        run.format.nbChannels * static_cast<uint64_t>(frameCount) * (run.format.bitsPerSample / 8);
+    return true;
+}
+
+void Feed(RunState& run, const EmbedderSettings& settings,
+          PellionEmbedderListenerSample& listener) {
+    StartFeeding();
     TimecodeKeeper timecode;
     int64_t frameCount = kFramesPerBlock;
     uint64_t mediaTime = 0;
-
-    StartFeeding();
-    while (ReadBlock(frameCount, mediaTime)) {
-        clock_->WaitUntil(static_cast<int64_t>(mediaTime));
-        const int64_t wallTime = ReadWallTime(timecode.previousWallTime());
-        timecode.BeforeBlock(wallTime, embedder, checker_);
-
-        // The embedder hands the timestamp back with the watermarked block; the listener
-        // deletes it.
-        uint64_t* timestamp = settings_.inputIsStdin ? nullptr : new uint64_t(mediaTime);
-
-        if (settings_.stdinEndianness == "be") {
-            SwapSampleBytes(samples.data, samples.size, bytesPerSample);
+    while (ReadBlock(run, settings, frameCount, mediaTime)) {
+        const int64_t wallTime = WaitForBlock(run, timecode, mediaTime);
+        // A WAV block's media time goes with it through the embedder to the listener.
+        std::unique_ptr<uint64_t> timestamp;
+        if (!settings.inputIsStdin) timestamp = std::make_unique<uint64_t>(mediaTime);
+        if (settings.stdinEndianness == "be") {
+            AudioBuffer& samples = run.samples.buffer;
+            SwapSampleBytes(samples.data, samples.size, run.format.bitsPerSample / 8);
         }
-        const AudioBuffer* block = &samples;
-        if (format_.bitsPerSample == 24) {
-            const uint64_t sampleCount = samples.size / 3;
-            if (!widened.Allocate(sampleCount * 4)) {
-                delete timestamp;
-                checker_.Check(false, kMemoryError, "Error allocating 24-bit conversion buffer");
-            }
-            WidenSamples24To32(samples.data, sampleCount, widened.data);
-            block = &widened;
-        }
-
-        const int32_t added = embedder.AddAudioBuffer(block->data, block->size, timestamp);
-        // A refused block never comes back to the listener, and neither does its timestamp.
-        if (added != 0) delete timestamp;
-        sdkChecker_.CheckResult(added, "Add Audio Buffer failed");
-        BlockFed(samples.size);
+        AddBlock(run, BlockForEmbedder(run), std::move(timestamp), "Add Audio Buffer failed");
         timecode.AfterBlock(wallTime);
-        CheckOutput();
+        CheckOutput(run, listener.Output(), OutputFailureContext(settings));
     }
 }
 
-void EmbedderRun::ReleaseBuffers() {
-    widened_.buffer.Release();
-    EmbeddingRun::ReleaseBuffers();
-}
+// The run up to the end of its input.
+void EmbedAudio(RunState& run, EmbedderSettings& settings,
+                PellionEmbedderListenerSample& listener) {
+    run.store.parse(run.argc, run.argv);
+    embedder_tool::readEmbedderSettings(run.store, settings);
+    EndIfHelpWasAsked(run);
 
-void EmbedderRun::EndJob() {
-    const int32_t finalized = embedder_->Finalize();
-    if (finalized != 0) SetEndJobFailure(finalized);
-}
-
-std::string EmbedderRun::OutputFailureContext() const {
-    return settings_.outputIsStdout ? "Unable to write audio to standard output"
-                                    : "Unable to write output file";
-}
-
-void EmbedderRun::PrintResult() {
-    if (result_.code == CorvidaUtils::kCommandLineErrorCode) {
-        CorvidaUtils::PrintResultLine(
-            embedder_tool::consoleForCommandLineError(store_), result_, false,
-            [&](std::ostream& out) { embedder_tool::printUsage(argc_, argv_, out); });
-        return;
+    ConfigureListener(listener, settings);
+    if (!settings.silent) PrintVersionLine(Console(settings));
+    CreateClock(run);
+    if (settings.inputIsStdin) {
+        UseStandardInput(run, settings);
+    } else {
+        OpenWavInput(run, settings.inputFile);
     }
-    CorvidaUtils::PrintResultLine(Console(), result_, !settings_.silent, nullptr);
+    if (!settings.silent) {
+        PrintInputLine(Console(settings), run,
+                       settings.inputIsStdin ? "stdin" : settings.inputFile);
+    }
+    CheckSamplingRate(run);
+    ProtectTheInput(run, settings);
+    OpenOutput(run, listener, settings.outputFile);
+
+    Corvida::IPellionAudioEmbedder& embedder = CreatedEmbedder(
+        run, Corvida::CreatePellionAudioEmbedder(&listener, run.embedder.out(), nullptr));
+    ApplyThreadSettings(run.store, settings, embedder, run.check.library);
+    ApplyAudioFormat(run.format, embedder, run.check.library);
+    SelectChannel(run, settings, embedder);
+    ApplyRecordDirectory(run.store, settings, embedder, run.check.library);
+    Initialize(run);
+    AllocateSampleBuffer(run);
+
+    Feed(run, settings, listener);
+}
+
+void EndJob(RunState& run) {
+    const int32_t finalized = run.embedder->Finalize();
+    if (finalized != 0) SetEndJobFailure(run, finalized);
 }
 
 }  // namespace
@@ -235,6 +199,22 @@ void EmbedderRun::PrintResult() {
 int main(int argc, char** argv) {
     EnsureStandardDescriptorsOpen();
     InstallStopSignalHandlers();
-    EmbedderRun run(argc, argv);
-    return run.Run();
+    // Declared first: the embedder calls the listener until it is destroyed with the run.
+    PellionEmbedderListenerSample listener;
+    EmbedderSettings settings;
+    RunState run(argc, argv);
+    if (const std::optional<int> status =
+            RunSteps(run, [&] { EmbedAudio(run, settings, listener); })) {
+        return *status;
+    }
+    // A command-line error, with its usage text, goes where the command line said the console
+    // goes; only the settings reader knows that before the settings are read.
+    const bool commandLineError = run.result.code == CorvidaUtils::kCommandLineError;
+    return EndRun(run, listener.Output(),
+                  RunEnding{&EndJob,
+                            commandLineError ? embedder_tool::consoleForCommandLineError(run.store)
+                                             : Console(settings),
+                            !settings.silent && !commandLineError,
+                            [&](std::ostream& out) { embedder_tool::printUsage(argc, argv, out); },
+                            OutputFailureContext(settings)});
 }

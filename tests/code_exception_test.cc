@@ -59,7 +59,8 @@ TEST(CodeExceptionTest, ReaderAndWriterConversions) {
     EXPECT_EQ(muxer.ConvertCode(2), 1);
     EXPECT_EQ(muxer.ConvertCode(3), 44);
     EXPECT_EQ(muxer.ConvertCode(4), 44);  // the output is in use
-    EXPECT_EQ(muxer.ConvertCode(5), 51);
+    EXPECT_EQ(muxer.ConvertCode(5), 5);   // out of memory
+    EXPECT_EQ(muxer.ConvertCode(6), 51);
     EXPECT_EQ(muxer.ConvertCode(-1), 51);
 
     const CodeException plain;

@@ -39,7 +39,7 @@ std::string CommandLineError(Read&& read) {
     try {
         read();
     } catch (const CorvidaUtils::CodeException& e) {
-        EXPECT_EQ(e.code, CorvidaUtils::kCommandLineErrorCode) << e.message;
+        EXPECT_EQ(e.code, CorvidaUtils::kCommandLineError) << e.message;
         return e.message;
     }
     return "";

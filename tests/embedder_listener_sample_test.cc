@@ -134,7 +134,7 @@ TEST(EmbedderListenerSampleTest, WavOutputPacks24BitWordsAndWritesOtherWidthsAsT
         Bytes words = {0x00, 0x12, 0x34, 0x56, 0xAA, 0x01, 0x02, 0x03};
         listener.OnAudioBuffer(words.data(), words.size(), nullptr);
         listener.Close();
-        EXPECT_EQ(listener.OutputResult(), 0);
+        EXPECT_EQ(listener.Output().Result(), 0);
     }
     EXPECT_EQ(WavData(path24, true), (Bytes{0x12, 0x34, 0x56, 0x01, 0x02, 0x03}));
 
@@ -163,7 +163,7 @@ TEST(EmbedderListenerSampleTest, OnlineWavOutputPacksWholeFramesOnly) {
         Bytes words = {0x00, 0x12, 0x34, 0x56, 0x00, 0x65, 0x43, 0x21, 0x00, 0x77, 0x88, 0x99};
         listener.OnAudioBuffer(words.data(), words.size(), nullptr);
         listener.Close();
-        EXPECT_EQ(listener.OutputResult(), 0);
+        EXPECT_EQ(listener.Output().Result(), 0);
     }
     EXPECT_EQ(WavData(path, true), (Bytes{0x12, 0x34, 0x56, 0x65, 0x43, 0x21}));
     std::remove(path.c_str());
@@ -195,7 +195,7 @@ TEST(EmbedderListenerSampleTest, RawOutputSwapsToBigEndianWhenAsked) {
         Bytes data = c.in;
         listener.OnAudioBuffer(data.data(), data.size(), NewTimestamp(0));
         EXPECT_EQ(capture.Finish(), c.out) << c.bits << " " << c.endianness;
-        EXPECT_EQ(listener.OutputResult(), 0);
+        EXPECT_EQ(listener.Output().Result(), 0);
         // Console lines never reach the audio stream.
         EXPECT_EQ(console.str(), "Data timestamp: 0.000\r");
         std::remove(path.c_str());
@@ -220,7 +220,7 @@ TEST(EmbedderListenerSampleTest, LostOutputIsRemembered) {
         listener.OnAudioBuffer(data.data(), data.size(), nullptr);
         dup2(saved, STDOUT_FILENO);
         close(saved);
-        EXPECT_NE(listener.OutputResult(), 0);
+        EXPECT_NE(listener.Output().Result(), 0);
     }
     // A WAV file on a full device: the failure shows at the latest when the file is completed.
     for (int online = 0; online < 2; ++online) {
@@ -231,7 +231,7 @@ TEST(EmbedderListenerSampleTest, LostOutputIsRemembered) {
             ASSERT_EQ(listener.Open("/dev/full", 48000, 2, 16), 0);
             listener.OnAudioBuffer(data.data(), data.size(), nullptr);
             listener.Close();
-            result = listener.OutputResult();
+            result = listener.Output().Result();
         } else {
             OnlinePellionEmbedderListenerSample listener;
             std::ostringstream console;
@@ -239,7 +239,7 @@ TEST(EmbedderListenerSampleTest, LostOutputIsRemembered) {
             ASSERT_EQ(listener.Open("/dev/full", 48000, 2, 16), 0);
             listener.OnAudioBuffer(data.data(), data.size(), nullptr);
             listener.Close();
-            result = listener.OutputResult();
+            result = listener.Output().Result();
         }
         EXPECT_NE(result, 0) << "online " << online;
     }

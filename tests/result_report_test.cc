@@ -51,8 +51,10 @@ TEST(ResultReportTest, HandlersTurnExceptionsIntoCodes) {
     EXPECT_EQ(result.code, 11);
     EXPECT_EQ(result.message, "Initialize failed");
 
+    // Memory that cannot be had ends a run as every failed allocation does, never as an
+    // internal error.
     RunCatchingErrors([] { throw std::bad_alloc(); }, result);
-    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.code, 5);
     EXPECT_EQ(result.message, std::bad_alloc().what());
 
     RunCatchingErrors([] { throw std::runtime_error("boom"); }, result);

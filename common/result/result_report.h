@@ -5,10 +5,13 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <new>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "code_exception.h"
+#include "result_codes.h"
 
 namespace CorvidaUtils {
 
@@ -17,8 +20,9 @@ struct RunResult {
     std::string message;
 };
 
-// Runs `body`. A CodeException gives its code and message; any other standard exception
-// gives code 1 and its what(); anything else code 1 and "Unsupported exception".
+// Runs `body`. A CodeException gives its code and message; memory that could not be had
+// gives code 5, as every failed allocation of a run does; any other standard exception gives
+// code 1 and its what(); anything else code 1 and "Unsupported exception".
 template <typename Body>
 void RunCatchingErrors(Body&& body, RunResult& result) {
     try {
@@ -26,11 +30,14 @@ void RunCatchingErrors(Body&& body, RunResult& result) {
     } catch (const CodeException& e) {
         result.code = e.code;
         result.message = e.message;
+    } catch (const std::bad_alloc& e) {
+        result.code = kMemoryError;
+        result.message = e.what();
     } catch (const std::exception& e) {
-        result.code = 1;
+        result.code = kGenericError;
         result.message = e.what();
     } catch (...) {
-        result.code = 1;
+        result.code = kGenericError;
         result.message = "Unsupported exception";
     }
 }
@@ -40,12 +47,10 @@ void RunCatchingErrors(Body&& body, RunResult& result) {
 void PrintResultLine(std::ostream& out, const RunResult& result, bool printSuccess,
                      const std::function<void(std::ostream&)>& printUsage);
 
-constexpr int32_t kCommandLineErrorCode = 43;
-
 // The result line of a run that a stop signal ended, in place of "[SUCCESS]": it names the
 // signal and how much audio the output holds, so that no one takes a cut-off output for a
 // finished one.
-void PrintInterruptedLine(std::ostream& out, int signalNumber, bool beforeAudio,
+void PrintInterruptedLine(std::ostream& out, std::string_view signalName, bool beforeAudio,
                           uint64_t outputFrames);
 
 // 128 + the signal number, as a shell reports a process the signal ended.

@@ -1,6 +1,5 @@
 #include "listener_output.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,7 +11,7 @@ bool ListenerOutput::CreateWriter() {
 
 int32_t ListenerOutput::OpenWriter(const char* path, int32_t samplingRate, int32_t nbChannels,
                                    int32_t bitsPerSample) {
-    if (writer_ == nullptr) return kWavMuxerGenericError;
+    if (writer_ == nullptr) return kWavMuxerOutOfMemory;
     const std::vector<std::string> notes = std::move(carried_.notes);
     writer_->SetCarriedItems(std::move(carried_));
     carried_ = WavCarriedItems();
@@ -56,22 +55,13 @@ void ListenerOutput::WriteWav(const uint8_t* bytes, uint64_t length) {
 }
 
 void ListenerOutput::WriteStdout(const uint8_t* bytes, uint64_t length) {
-    uint64_t written = 0;
-    while (true) {
-        errno = 0;
-        written += std::fwrite(bytes + written, 1, length - written, stdout);
-        if (written == length) {
-            bytesWritten_.fetch_add(length, std::memory_order_acq_rel);
-            return;
-        }
-        // A stop signal may be delivered to the library's thread while it waits to write to a
-        // full pipe; the write then ends early without having failed, and is taken up where it
-        // stopped.
-        if (errno != EINTR) break;
-        std::clearerr(stdout);
+    // A closed pipe fails here too: SIGPIPE is ignored, so the write fails with EPIPE. A stop
+    // signal cannot cut the write short: audio flows only once interrupted calls restart.
+    if (std::fwrite(bytes, 1, length, stdout) != length) {
+        RecordFailure(kWavMuxerIoError);
+        return;
     }
-    // A closed pipe fails here too: SIGPIPE is ignored, so the write fails with EPIPE.
-    RecordFailure(kWavMuxerIoError);
+    bytesWritten_.fetch_add(length, std::memory_order_acq_rel);
 }
 
 void ListenerOutput::RecordFailure(int32_t writerCode) {

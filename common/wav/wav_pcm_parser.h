@@ -30,6 +30,10 @@ public:
         static const WavCarriedItems kNothing;
         return kNothing;
     }
+    // Asked between chunks while Open walks the file: when it answers true, Open gives up
+    // with -3. A damaged file of many small chunks takes long to walk, and the user may want
+    // to stop. Readers that walk quickly may ignore it.
+    virtual void SetStopCheck(bool (*stopRequested)()) { static_cast<void>(stopRequested); }
 };
 
 // Null when memory cannot be had.

@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <map>
 
-#include "stop_signal.h"
-
 namespace CorvidaUtils {
 
 void PrintResultLine(std::ostream& out, const RunResult& result, bool printSuccess,
@@ -19,16 +17,16 @@ void PrintResultLine(std::ostream& out, const RunResult& result, bool printSucce
     const std::string& text = row != messages.end() ? row->second : std::string("undocumented");
     out << "[ERROR] code " << result.code << " (" << text << "). " << result.message << std::endl
         << std::endl;
-    if (result.code == kCommandLineErrorCode) {
+    if (result.code == kCommandLineError) {
         out << std::endl;
         if (printUsage) printUsage(out);
     }
     out.flush();
 }
 
-void PrintInterruptedLine(std::ostream& out, int signalNumber, bool beforeAudio,
+void PrintInterruptedLine(std::ostream& out, std::string_view signalName, bool beforeAudio,
                           uint64_t outputFrames) {
-    out << "[INTERRUPTED] Stopped by " << StopSignalName(signalNumber);
+    out << "[INTERRUPTED] Stopped by " << signalName;
     if (beforeAudio) {
         out << " before any audio was fed; no output was written." << std::endl;
         return;
@@ -45,8 +43,7 @@ int InterruptedExitStatus(int signalNumber) {
 }
 
 int ExitStatusFor(int32_t code) {
-    constexpr int32_t kUndefinedErrorCode = 51;
-    return code >= 0 && code <= 255 ? code : kUndefinedErrorCode;
+    return code >= 0 && code <= 255 ? code : kUndefinedError;
 }
 
 }  // namespace CorvidaUtils

@@ -22,7 +22,7 @@ public:
     // What the input holds besides its audio, for the WAV file OpenWriter opens.
     void SetCarriedItems(WavCarriedItems items) { carried_ = std::move(items); }
     // The writer's result code; a writer that could not be created gives the writer's
-    // generic error. Once the file is open, says on standard error what of the input it will
+    // out-of-memory code. Once the file is open, says on standard error what of the input it will
     // not carry.
     int32_t OpenWriter(const char* path, int32_t samplingRate, int32_t nbChannels,
                        int32_t bitsPerSample);

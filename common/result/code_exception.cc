@@ -2,10 +2,10 @@
 
 #include <array>
 
+#include "result_codes.h"
+
 namespace CorvidaUtils {
 namespace {
-
-constexpr int32_t kUndefinedError = 51;
 
 // Library code -> general result code, for library codes 0 to 120.
 constexpr std::array<int8_t, 121> BuildLibraryTable() {
@@ -60,15 +60,15 @@ int32_t ExceptionSdk::ConvertCode(int32_t componentCode) const {
 int32_t ExceptionWavParser::ConvertCode(int32_t componentCode) const {
     switch (componentCode) {
         case -4:
-            return 45;
+            return kUnsupportedWav;
         case -3:
-            return 44;
+            return kIoError;
         case -2:
-            return 1;
+            return kGenericError;
         case -1:
-            return 2;
+            return kNullPointer;
         case 0:
-            return 0;
+            return kSuccess;
         default:
             return kUndefinedError;
     }
@@ -77,14 +77,16 @@ int32_t ExceptionWavParser::ConvertCode(int32_t componentCode) const {
 int32_t ExceptionWavMuxer::ConvertCode(int32_t componentCode) const {
     switch (componentCode) {
         case 0:
-            return 0;
+            return kSuccess;
         case 1:
-            return 2;
+            return kNullPointer;
         case 2:
-            return 1;
-        case 3:
-        case 4:
-            return 44;
+            return kGenericError;
+        case 3:  // input/output failure
+        case 4:  // the output is in use by another run
+            return kIoError;
+        case 5:  // memory could not be had
+            return kMemoryError;
         default:
             return kUndefinedError;
     }

@@ -26,13 +26,12 @@ public:
     // Throws a CodeException carrying ConvertCode(result) and `context` unless the result
     // is the component's success code.
     void CheckResult(int32_t result, const std::string& context);
+    // Throws a CodeException carrying ConvertCode(code) and `context`.
+    [[noreturn]] void Raise(int32_t componentCode, const std::string& context);
 
     std::string message;
     int32_t code = 1;
     int32_t successCode = 0;
-
-private:
-    [[noreturn]] void Raise(int32_t componentCode, const std::string& context);
 };
 
 // Results of the embedder library.

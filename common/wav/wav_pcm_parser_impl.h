@@ -20,6 +20,7 @@ public:
     int32_t Close() override;
     int32_t Read(uint8_t* buffer, int64_t* frames, uint64_t* mediaTime) override;
     const WavCarriedItems& CarriedItems() const override { return carried_; }
+    void SetStopCheck(bool (*stopRequested)()) override { stopRequested_ = stopRequested; }
 
 private:
     struct RiffHeader {
@@ -60,6 +61,7 @@ private:
     bool ReadChunkInto(std::vector<uint8_t>& chunks, uint32_t id, uint32_t size, size_t& got);
     void KeepChunksAfterAudio();
     uint64_t DataEnd() const { return static_cast<uint64_t>(dataStart_) + dataSize_; }
+    bool StopRequested() const;
 
     StdioFile file_;
     RiffHeader riffHeader_;
@@ -79,5 +81,6 @@ private:
     bool haveDs64_ = false;
     uint64_t ds64DataSize_ = 0;
     WavCarriedItems carried_;
+    bool (*stopRequested_)() = nullptr;
     uint64_t carriedBytes_ = 0;
 };

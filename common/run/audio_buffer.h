@@ -9,9 +9,9 @@ struct AudioBuffer {
     uint64_t size = 0;      // bytes of valid samples
     bool owned = false;     // releasing the record frees `data` with free()
 
-    // Allocates `bytes` with malloc (zero-filled when `zeroFill`), owned. Returns false and
-    // leaves the record empty when memory cannot be had.
-    bool Allocate(uint64_t bytes, bool zeroFill = false);
+    // Allocates `bytes` with malloc, owned. Returns false and leaves the record empty when
+    // memory cannot be had.
+    bool Allocate(uint64_t bytes);
     void Release();
 };
 

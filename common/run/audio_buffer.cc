@@ -2,11 +2,10 @@
 
 #include <cstdlib>
 
-bool AudioBuffer::Allocate(uint64_t bytes, bool zeroFill) {
+bool AudioBuffer::Allocate(uint64_t bytes) {
     Release();
     // malloc(0) may legally return null; ask for one byte so that an empty block is no failure.
-    void* memory =
-        zeroFill ? std::calloc(bytes > 0 ? bytes : 1, 1) : std::malloc(bytes > 0 ? bytes : 1);
+    void* memory = std::malloc(bytes > 0 ? bytes : 1);
     if (memory == nullptr) return false;
     data = static_cast<uint8_t*>(memory);
     capacity = bytes;

@@ -13,7 +13,8 @@ constexpr int32_t kWavMuxerNotOpen = 1;       // null path, or Write without an 
 constexpr int32_t kWavMuxerGenericError = 2;  // a call the writer cannot take: negative
                                               // length, null data
 constexpr int32_t kWavMuxerIoError = 3;
-constexpr int32_t kWavMuxerInUse = 4;  // another writer holds the output
+constexpr int32_t kWavMuxerInUse = 4;        // another writer holds the output
+constexpr int32_t kWavMuxerOutOfMemory = 5;  // memory could not be had
 
 class IWavPcmMuxer {
 public:

@@ -188,7 +188,7 @@ int32_t CWAVPCMMuxer::Open(const char* path, int16_t channels, uint32_t sampleRa
     try {
         header = BuildHeader(channels, sampleRate, bitsPerSample, carried_);
     } catch (const std::bad_alloc&) {
-        return kWavMuxerGenericError;
+        return kWavMuxerOutOfMemory;
     }
 
     dataBytes_ = 0;

@@ -1,5 +1,9 @@
 // The tools' listeners: they receive the embedder's log messages and the watermarked audio,
 // print the messages and block timestamps, and write the audio out.
+//
+// The callbacks run on the library's threads. No exception leaves them: a failure inside
+// (memory that cannot be had) is recorded in the output, which the driver checks after every
+// block and at the end, and reports as lost output.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +22,8 @@ public:
     PellionEmbedderListenerSample& operator=(const PellionEmbedderListenerSample&) = delete;
     ~PellionEmbedderListenerSample() override = default;
 
-    void OnMessage(const Corvida::EmbedderMessage& message) override;
-    void OnAudioBuffer(uint8_t* data, uint64_t size, uint64_t* timestamp) override;
+    void OnMessage(const Corvida::EmbedderMessage& message) noexcept override;
+    void OnAudioBuffer(uint8_t* data, uint64_t size, uint64_t* timestamp) noexcept override;
 
     // Returns a writer result code; 0 on success.
     int32_t Open(const char* outputFile, int32_t samplingRate, int32_t nbChannels,
@@ -29,15 +33,8 @@ public:
     void SetCarriedItems(WavCarriedItems items) { output_.SetCarriedItems(std::move(items)); }
     // Completes and closes the WAV file, if any. A second call does nothing.
     void Close() { output_.Close(); }
-    // For a run that ends before its audio starts: the output path is left as it was found.
-    void Discard() { output_.Discard(); }
-
-    // kWavMuxerSuccess while every block has been written; otherwise the code of the first
-    // failure (a write cut short, standard output closed, the WAV file not completed), so that
-    // the driver does not report a run whose output was lost as a success.
-    int32_t OutputResult() const { return output_.Result(); }
-    // Sample bytes the output holds.
-    uint64_t BytesWritten() const { return output_.BytesWritten(); }
+    // Where the audio goes, and what became of it: the driver checks it, discards or closes it.
+    ListenerOutput& Output() { return output_; }
 
     // Set by the driver before Open.
     bool outputIsStdout = false;
@@ -49,7 +46,6 @@ public:
 
 private:
     int32_t bitsPerSample_ = 0;
-    int32_t nbChannels_ = 0;
     ListenerOutput output_;
 };
 
@@ -63,16 +59,14 @@ public:
         delete;
     ~OnlinePellionEmbedderListenerSample() override = default;
 
-    void OnMessage(const Corvida::EmbedderMessage& message) override;
-    void OnAudioBuffer(uint8_t* data, uint64_t size, uint64_t* timestamp) override;
+    void OnMessage(const Corvida::EmbedderMessage& message) noexcept override;
+    void OnAudioBuffer(uint8_t* data, uint64_t size, uint64_t* timestamp) noexcept override;
 
     int32_t Open(const char* outputFile, int32_t samplingRate, int32_t nbChannels,
                  int32_t bitsPerSample);
     void SetCarriedItems(WavCarriedItems items) { output_.SetCarriedItems(std::move(items)); }
     void Close() { output_.Close(); }
-    void Discard() { output_.Discard(); }
-    int32_t OutputResult() const { return output_.Result(); }
-    uint64_t BytesWritten() const { return output_.BytesWritten(); }
+    ListenerOutput& Output() { return output_; }
 
     std::ostream* console = nullptr;
 

@@ -5,8 +5,6 @@
 
 #include "wav_pcm_parser_impl.h"
 
-#include "stop_signal.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -161,6 +159,10 @@ int32_t CWavPcmParser::ParseHeaders(WavPcmFormat* format, bool sizeFromFile) {
     mediaTime_ = 0;
     frameSize_ = static_cast<uint32_t>(formatChunk_.channels) * (formatChunk_.bitsPerSample / 8u);
     return LocateData(sizeFromFile);
+}
+
+bool CWavPcmParser::StopRequested() const {
+    return stopRequested_ != nullptr && stopRequested_();
 }
 
 int32_t CWavPcmParser::FindFormatChunk() {

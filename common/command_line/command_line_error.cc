@@ -1,0 +1,9 @@
+#include "command_line_error.h"
+
+#include "code_exception.h"
+#include "result_codes.h"
+
+void raiseCommandLineError(const std::string& message) {
+    CorvidaUtils::CodeException checker;
+    checker.Raise(CorvidaUtils::kCommandLineError, message);
+}
