@@ -503,46 +503,6 @@ TEST(FaultMatrixReadTest, ReadErrorMidFileIsReportedAndTheJobFinalised) {
     }
 }
 
-// The sample buffer is the first thing allocated after Initialize: its failure still ends
-// the job. Its 7168 bytes (512 frames of 7-channel 16-bit audio) are a size nothing else of
-// the run asks for before it.
-TEST(FaultMatrixAllocationTest, SampleBufferThatCannotBeAllocatedEndsTheJob) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "a sanitizer's runtime must be the first library loaded: no preloading";
-#endif
-    for (const Tool tool : {Tool::kEmbed, Tool::kOnline}) {
-        SCOPED_TRACE(tool == Tool::kEmbed ? "pellion-embed" : "pellion-embed-online");
-        WorkDir work;
-        const std::string trace = work.path("trace.txt");
-        WriteWholeFile(work.path("in.wav"), SimpleWav(7, 48000, 16, Pattern(7 * 2 * 600)));
-        ProcessOptions options;
-        options.args = {work.path("in.wav"), work.path("out.wav")};
-        if (tool == Tool::kOnline) {
-            WriteWholeFile(work.path("job.json"), "{}");
-            options.args.insert(options.args.end(), {"--login=me", "--password=secret",
-                                                     "--metadataPath=" + work.path("job.json")});
-        }
-        options.stdinDevNull = true;
-        options.env = StandinEnv(trace);
-        options.env["LD_PRELOAD"] = PELLION_ALLOC_FAULT_LIBRARY;
-        options.env["PELLION_TEST_FAIL_ALLOC"] = "7168";
-        const ProcessResult result = RunProcess(
-            tool == Tool::kEmbed ? EmbedderToolPath() : OnlineEmbedderToolPath(), options);
-
-        ASSERT_EQ(result.signal, 0);
-        EXPECT_EQ(result.exitStatus, 5) << result.out << result.err;
-        EXPECT_NE(result.out.find("[ERROR] code 5 (Memory Allocation error - System cannot "
-                                  "allocate memory). Error allocating audio data buffer\n"),
-                  std::string::npos)
-            << result.out;
-        const std::vector<std::string> lines = ReadLines(trace);
-        EXPECT_TRUE(TraceHas(lines, tool == Tool::kEmbed ? "Finalize" : "FinalizeWithReport"));
-        EXPECT_TRUE(TraceHas(lines, "DestroyPellionAudioEmbedder"));
-        const WrittenWav written = ReadWrittenWav(work.path("out.wav"));
-        EXPECT_TRUE(written.valid && written.complete) << written.problem;
-    }
-}
-
 // A read error on standard input is no end of the input.
 TEST(FaultMatrixReadTest, StandardInputReadErrorIsReportedAndTheJobFinalised) {
     WorkDir work;
