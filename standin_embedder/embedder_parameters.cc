@@ -1,7 +1,7 @@
 #include "embedder_parameters.h"
 
 #include "hooks.h"
-#include "result_codes.h"
+#include "library_codes.h"
 
 namespace standin {
 

@@ -2,7 +2,7 @@
 
 #include <sched.h>
 
-#include "result_codes.h"
+#include "library_codes.h"
 
 namespace standin {
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "library_codes.h"
 #include "standin_test_support.h"
 
 namespace {
@@ -13,7 +14,7 @@ using ::testing::internal::CaptureStderr;
 using ::testing::internal::GetCapturedStderr;
 
 constexpr auto kWait = std::chrono::seconds(10);
-constexpr int32_t kSettingsMissing = 28;
+using standin::code::kSettingsMissing;
 
 struct ChannelListView {
     const char* const* names = nullptr;

@@ -8,29 +8,13 @@
 #include <fstream>
 #include <string>
 
+#include "library_codes.h"
 #include "standin_test_support.h"
 
 namespace {
 
-constexpr int32_t kNullPointer = 2;
-constexpr int32_t kEmptyParameter = 3;
-constexpr int32_t kOsRefused = 6;
-constexpr int32_t kPolicyInvalid = 7;
-constexpr int32_t kPriorityInvalid = 8;
-constexpr int32_t kNotAllowed = 10;
-constexpr int32_t kNullListener = 20;
-constexpr int32_t kNotInitialized = 21;
-constexpr int32_t kAlreadyInitialized = 23;
-constexpr int32_t kBitsInvalid = 25;
-constexpr int32_t kChannelsInvalid = 26;
-constexpr int32_t kBufferSizeInvalid = 27;
-constexpr int32_t kSettingsMissing = 28;
-constexpr int32_t kJobReportMissing = 50;
-constexpr int32_t kUnknownChannel = 80;
-constexpr int32_t kIoError = 100;
-constexpr int32_t kTooManyMetadata = 115;
-constexpr int32_t kMetadataMandatory = 116;
-constexpr int32_t kMetadataParsing = 117;
+// The stand-in's own result codes, by name.
+using namespace standin::code;
 
 uint32_t Le32(const std::vector<uint8_t>& bytes, std::size_t at) {
     return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
@@ -85,7 +69,7 @@ TEST_F(StandinValidationTest, FormatIsValidatedAndRequiredOnce) {
     EXPECT_EQ(again, parameters);
 
     for (const int32_t bits : {0, 8, 20, 33, -16}) {
-        EXPECT_EQ(parameters->SetBitsPerSample(bits), kBitsInvalid) << bits;
+        EXPECT_EQ(parameters->SetBitsPerSample(bits), kBitsPerSampleInvalid) << bits;
     }
     for (const int32_t channels : {0, -1}) {
         EXPECT_EQ(parameters->SetChannels(channels), kChannelsInvalid) << channels;
@@ -260,7 +244,8 @@ TEST_F(StandinValidationTest, OnlineJobEndsWithAReportThatStaysValid) {
     ASSERT_EQ(online->AddAudioBuffer(block, sizeof block, nullptr), 0);
 
     const char* early = nullptr;
-    EXPECT_NE(online->GetJobReport(&early), 0) << "no report before the job has ended";
+    EXPECT_EQ(online->GetJobReport(&early), kError) << "no report before the job has ended";
+    EXPECT_EQ(early, nullptr);
     EXPECT_EQ(online->FinalizeWithReport(nullptr), kNullPointer);
     const char* report = nullptr;
     ASSERT_EQ(online->FinalizeWithReport(&report), 0);
@@ -284,15 +269,15 @@ TEST_F(StandinValidationTest, OnlineJobEndsWithAReportThatStaysValid) {
 
 TEST_F(StandinValidationTest, ThreadPriorityIsValidatedAndAppliedToTheWorker) {
     Embedder embedder = Embedder::Local(&listener_);
-    EXPECT_EQ(embedder->SetThreadPriority(99, 0), kPolicyInvalid);
-    EXPECT_EQ(embedder->SetThreadPriority(-1, 0), kPolicyInvalid);
-    EXPECT_EQ(embedder->SetThreadPriority(SCHED_OTHER, 5), kPriorityInvalid);
+    EXPECT_EQ(embedder->SetThreadPriority(99, 0), kThreadPolicyInvalid);
+    EXPECT_EQ(embedder->SetThreadPriority(-1, 0), kThreadPolicyInvalid);
+    EXPECT_EQ(embedder->SetThreadPriority(SCHED_OTHER, 5), kThreadPriorityInvalid);
     EXPECT_EQ(embedder->SetThreadPriority(SCHED_FIFO, sched_get_priority_max(SCHED_FIFO) + 1),
-              kPriorityInvalid);
-    EXPECT_EQ(embedder->SetThreadPriority(SCHED_RR, 0), kPriorityInvalid);
+              kThreadPriorityInvalid);
+    EXPECT_EQ(embedder->SetThreadPriority(SCHED_RR, 0), kThreadPriorityInvalid);
     // Real-time scheduling needs a privilege this process may lack.
     const int32_t fifo = embedder->SetThreadPriority(SCHED_FIFO, 10);
-    EXPECT_TRUE(fifo == 0 || fifo == kOsRefused) << fifo;
+    EXPECT_TRUE(fifo == 0 || fifo == kInternal) << fifo;
 
     // Set before Initialize, the setting still reaches the thread that delivers the audio.
     ASSERT_EQ(embedder->SetThreadPriority(SCHED_BATCH, 0), 0);
@@ -312,10 +297,10 @@ TEST_F(StandinValidationTest, CpuAffinityIsAppliedToTheWorkerOrRefused) {
     ASSERT_LT(cpu, 64);
 
     Embedder embedder = Embedder::Local(&listener_);
-    EXPECT_EQ(embedder->SetThreadCPUAffinity(0), kOsRefused);
+    EXPECT_EQ(embedder->SetThreadCPUAffinity(0), kInternal);
     if (sysconf(_SC_NPROCESSORS_CONF) <= 31) {
         // Bit 31 sign-extended selects CPUs 31 to 63 only.
-        EXPECT_EQ(embedder->SetThreadCPUAffinity(-2147483648LL), kOsRefused);
+        EXPECT_EQ(embedder->SetThreadCPUAffinity(-2147483648LL), kInternal);
     }
     ASSERT_EQ(embedder->SetThreadCPUAffinity(int64_t{1} << cpu), 0);
     ASSERT_EQ(embedder.Start(16, 1), 0);
