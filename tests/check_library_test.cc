@@ -57,7 +57,7 @@ void ExpectOnlyTheFileChecked(const ProcessResult& run) {
 
 constexpr const char* kMisfit = "Result: the library does NOT fit the programs:";
 
-TEST(CheckLibraryTest, FilesThatAreNoLibraryFailWithALineSayingWhat) {
+TEST(E2eCheckLibraryTest, FilesThatAreNoLibraryFailWithALineSayingWhat) {
     WorkDir dir;
     WriteWholeFile(dir.path("notes.txt"), std::string("libpellionaudioembedder.so.8.1\n"));
     WriteWholeFile(dir.path("empty.so"), std::string());
@@ -91,7 +91,7 @@ TEST(CheckLibraryTest, FilesThatAreNoLibraryFailWithALineSayingWhat) {
     }
 }
 
-TEST(CheckLibraryTest, CommandLinesItCannotWorkWithEndWithStatus2) {
+TEST(E2eCheckLibraryTest, CommandLinesItCannotWorkWithEndWithStatus2) {
     const std::string library = PELLION_BIN_DIR "/libpellionaudioembedder.so.8.1";
     const struct {
         std::string library;
@@ -117,7 +117,7 @@ TEST(CheckLibraryTest, CommandLinesItCannotWorkWithEndWithStatus2) {
 
 #ifdef PELLION_STANDIN_LIBRARY
 
-TEST(CheckLibraryTest, TheStandinFitsAndTheOnlineToolRunsOnlyWithAnAccount) {
+TEST(E2eCheckLibraryTest, TheStandinFitsAndTheOnlineToolRunsOnlyWithAnAccount) {
     const ProcessResult run = RunCheck(PELLION_STANDIN_LIBRARY);
     EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
     for (const char* check :
@@ -152,7 +152,7 @@ TEST(CheckLibraryTest, TheStandinFitsAndTheOnlineToolRunsOnlyWithAnAccount) {
     EXPECT_TRUE(Has(CheckLine(refused.out, "online"), "[ERROR] code 3 ")) << refused.out;
 }
 
-TEST(CheckLibraryTest, AMissingSymbolIsNamedDemangledWithTheProgramThatNeedsIt) {
+TEST(E2eCheckLibraryTest, AMissingSymbolIsNamedDemangledWithTheProgramThatNeedsIt) {
     const ByteVector built = ReadWholeFile(PELLION_BIN_DIR "/libpellionaudioembedder.so.8.1");
     const ProcessResult run = RunCheck(PELLION_MISSING_SYMBOL_LIBRARY);
     EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
@@ -174,7 +174,7 @@ TEST(CheckLibraryTest, AMissingSymbolIsNamedDemangledWithTheProgramThatNeedsIt) 
     EXPECT_EQ(ReadWholeFile(PELLION_BIN_DIR "/libpellionaudioembedder.so.8.1"), built);
 }
 
-TEST(CheckLibraryTest, AnotherVersionsSonameIsAMisfitAndNoSonameACaveat) {
+TEST(E2eCheckLibraryTest, AnotherVersionsSonameIsAMisfitAndNoSonameACaveat) {
     const ProcessResult other = RunCheck(PELLION_OTHER_VERSION_LIBRARY);
     EXPECT_EQ(other.exitStatus, 1) << other.out << other.err;
     EXPECT_EQ(CheckLine(other.out, "soname"),
@@ -189,7 +189,7 @@ TEST(CheckLibraryTest, AnotherVersionsSonameIsAMisfitAndNoSonameACaveat) {
     EXPECT_TRUE(Has(none.out, "Result: the library fits the programs, with a caveat:"));
 }
 
-TEST(CheckLibraryTest, AGetVersionThatAnswersNullIsAMisfit) {
+TEST(E2eCheckLibraryTest, AGetVersionThatAnswersNullIsAMisfit) {
     const ProcessResult run =
         RunCheck(PELLION_STANDIN_LIBRARY, {}, {{"PELLION_STANDIN_FAULTS", "GetVersion=1"}});
     EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
@@ -198,7 +198,7 @@ TEST(CheckLibraryTest, AGetVersionThatAnswersNullIsAMisfit) {
     EXPECT_TRUE(Has(run.out, "  - GetVersion answers with no text")) << run.out;
 }
 
-TEST(CheckLibraryTest, ALibraryThatNeedsAMissingLibraryDoesNotLoad) {
+TEST(E2eCheckLibraryTest, ALibraryThatNeedsAMissingLibraryDoesNotLoad) {
     // The stand-in with its need of libc.so.6 renamed to libq.so.6, which no system has.
     ByteVector library = ReadWholeFile(PELLION_STANDIN_LIBRARY);
     const std::string needed = "libc.so.6";

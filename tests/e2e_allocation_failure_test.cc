@@ -49,9 +49,9 @@ HookedRun RunHooked(bool online, int bits, const std::string& rule) {
     return run;
 }
 
-class AllocationFailureTest : public testing::TestWithParam<Failure> {};
+class E2eAllocationFailureTest : public testing::TestWithParam<Failure> {};
 
-TEST_P(AllocationFailureTest, EndsTheRunWithCode5AndACompleteOutput) {
+TEST_P(E2eAllocationFailureTest, EndsTheRunWithCode5AndACompleteOutput) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a sanitizer's runtime must be the first library loaded: no preloading";
 #endif
@@ -80,12 +80,13 @@ std::string FailureName(const testing::TestParamInfo<Failure>& info) {
     return info.param.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Buffers, AllocationFailureTest, testing::ValuesIn(kFailures), FailureName);
+INSTANTIATE_TEST_SUITE_P(Buffers, E2eAllocationFailureTest, testing::ValuesIn(kFailures),
+                         FailureName);
 
 // The 8-byte allocations of a run, failed one after the other, among them every block's
 // timestamp: each run ends by its own result line, never by a signal or an internal error,
 // and the online timestamp's failure shows with the empty context the tool gives it.
-TEST(AllocationFailureSweepTest, EveryEightByteAllocationFailingEndsTheRunCleanly) {
+TEST(E2eAllocationFailureSweepTest, EveryEightByteAllocationFailingEndsTheRunCleanly) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a sanitizer's runtime must be the first library loaded: no preloading";
 #endif

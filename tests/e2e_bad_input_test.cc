@@ -92,9 +92,9 @@ void ExpectResultLine(const ProcessResult& result, const std::string& console, i
     EXPECT_EQ(console.find("[ERROR]"), console.rfind("[ERROR]")) << console;
 }
 
-class BadInputTest : public testing::TestWithParam<BadInputRow> {};
+class E2eBadInputTest : public testing::TestWithParam<BadInputRow> {};
 
-TEST_P(BadInputTest, EndsWithAClearResultLine) {
+TEST_P(E2eBadInputTest, EndsWithAClearResultLine) {
     const BadInputRow& row = GetParam();
     WorkDir work;
     RunSetup run;
@@ -263,11 +263,11 @@ std::string RowName(const testing::TestParamInfo<BadInputRow>& info) {
     return info.param.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Catalog, BadInputTest, testing::ValuesIn(kRows), RowName);
+INSTANTIATE_TEST_SUITE_P(Catalog, E2eBadInputTest, testing::ValuesIn(kRows), RowName);
 
 // A WAV header cut off after each of its 44 bytes. Cut before the data chunk's size, the
 // file cannot be opened; cut inside or after the size, it opens with no samples to read.
-TEST(BadInputHeaderTest, EveryTruncatedHeaderEndsCleanly) {
+TEST(E2eBadInputHeaderTest, EveryTruncatedHeaderEndsCleanly) {
     const ByteVector full = SimpleWav(2, 48000, 16, {});
     ASSERT_EQ(full.size(), 44u);
     for (size_t length = 0; length <= full.size(); ++length) {
@@ -292,7 +292,7 @@ TEST(BadInputHeaderTest, EveryTruncatedHeaderEndsCleanly) {
 
 // Whoever reads standard output may stop early: the run ends with an I/O error instead of
 // being killed by SIGPIPE.
-TEST(BadInputPipeTest, StandardOutputClosedByTheReader) {
+TEST(E2eBadInputPipeTest, StandardOutputClosedByTheReader) {
     WorkDir work;
     WriteWholeFile(work.path("raw.pcm"), Pattern(400000, 5));
     std::string command = "'" + EmbedderToolPath() + "' stdin stdout";
@@ -311,7 +311,7 @@ TEST(BadInputPipeTest, StandardOutputClosedByTheReader) {
 }
 
 // Only meaningful where permissions are enforced: root reads and writes everything.
-TEST(BadInputPermissionTest, UnreadableInputAndUnwritableOutputDirectory) {
+TEST(E2eBadInputPermissionTest, UnreadableInputAndUnwritableOutputDirectory) {
     if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
     WorkDir work;
     {

@@ -86,9 +86,9 @@ const WaitRow kWaitRows[] = {
      }},
 };
 
-class StopBeforeAudioTest : public testing::TestWithParam<WaitRow> {};
+class E2eStopBeforeAudioTest : public testing::TestWithParam<WaitRow> {};
 
-TEST_P(StopBeforeAudioTest, EndsAtOnceAndLeavesTheOutputAsItWas) {
+TEST_P(E2eStopBeforeAudioTest, EndsAtOnceAndLeavesTheOutputAsItWas) {
     const WaitRow& row = GetParam();
     for (const bool earlierOutput : {false, true}) {
         SCOPED_TRACE(earlierOutput ? "earlier output" : "no earlier output");
@@ -143,6 +143,6 @@ std::string WaitRowName(const testing::TestParamInfo<WaitRow>& info) {
     return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Waits, StopBeforeAudioTest, testing::ValuesIn(kWaitRows), WaitRowName);
+INSTANTIATE_TEST_SUITE_P(Waits, E2eStopBeforeAudioTest, testing::ValuesIn(kWaitRows), WaitRowName);
 
 }  // namespace
