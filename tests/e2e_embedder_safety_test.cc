@@ -338,25 +338,6 @@ TEST(E2eEmbedderSafetyTest, StopSignalLandingOnALibraryThreadEndsAWaitingRead) {
     EXPECT_TRUE(EndsWith(result.out, InterruptedLine("SIGTERM", 3 * kBlockFrames))) << result.out;
 }
 
-TEST(E2eEmbedderSafetyTest, ReadErrorOnStandardInputIsAnIoError) {
-    WorkDir dir;
-    const std::string output = dir.path("out.wav");
-    // Standard input opened on a directory: every read fails.
-    ProcessOptions options =
-        EmbedderOptions(dir, Concat({"-c", "exec \"$0\" \"$@\" < \"$INPUT_DIRECTORY\"",
-                                     EmbedderToolPath(), "stdin", output},
-                                    StdinFormatArgs(2, 16, "le")));
-    options.env["INPUT_DIRECTORY"] = dir.dir();
-    const ProcessResult result = RunProcess("/bin/sh", options);
-    EXPECT_EQ(result.exitStatus, 44);
-    EXPECT_TRUE(EndsWith(result.out, "[ERROR] code 44 (An I/O error occurred). Reading error\n\n"))
-        << result.out;
-    EXPECT_TRUE(TraceHas(ReadLines(TracePath(dir)), "Finalize"));
-    const WrittenWav wav = ReadWrittenWav(output);
-    EXPECT_TRUE(wav.complete) << wav.problem;
-    EXPECT_TRUE(wav.samples.empty());
-}
-
 TEST(E2eEmbedderSafetyTest, RefusedBlockStillLeavesACompleteWavFile) {
     WorkDir dir;
     const std::string input = dir.path("in.wav");

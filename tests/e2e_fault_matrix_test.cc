@@ -166,9 +166,9 @@ std::string ToolPath(Tool tool) {
     return tool == Tool::kOnline ? OnlineEmbedderToolPath() : EmbedderToolPath();
 }
 
-class FaultMatrixTest : public testing::TestWithParam<FaultRow> {};
+class E2eFaultMatrixTest : public testing::TestWithParam<FaultRow> {};
 
-TEST_P(FaultMatrixTest, EndsWithItsErrorLineAndStatus) {
+TEST_P(E2eFaultMatrixTest, EndsWithItsErrorLineAndStatus) {
     const FaultRow& row = GetParam();
     WorkDir work;
     const RowRun run = PrepareRun(row, work);
@@ -224,9 +224,9 @@ TEST_P(FaultMatrixTest, EndsWithItsErrorLineAndStatus) {
 
 // A user who re-runs a command with a typo keeps the output of the earlier run: every failure
 // before the job has started leaves an existing output file as it was, content, mode and inode.
-class SetUpFailureTest : public testing::TestWithParam<FaultRow> {};
+class E2eSetUpFailureTest : public testing::TestWithParam<FaultRow> {};
 
-TEST_P(SetUpFailureTest, LeavesAnEarlierOutputAsItWas) {
+TEST_P(E2eSetUpFailureTest, LeavesAnEarlierOutputAsItWas) {
     const FaultRow& row = GetParam();
     WorkDir work;
     const RowRun run = PrepareRun(row, work);
@@ -438,8 +438,8 @@ std::string RowName(const testing::TestParamInfo<FaultRow>& info) {
     return info.param.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Embed, FaultMatrixTest, testing::ValuesIn(kEmbedRows), RowName);
-INSTANTIATE_TEST_SUITE_P(Online, FaultMatrixTest, testing::ValuesIn(kOnlineRows), RowName);
+INSTANTIATE_TEST_SUITE_P(Embed, E2eFaultMatrixTest, testing::ValuesIn(kEmbedRows), RowName);
+INSTANTIATE_TEST_SUITE_P(Online, E2eFaultMatrixTest, testing::ValuesIn(kOnlineRows), RowName);
 
 // The rows that fail before the job starts, with a WAV output of their own.
 template <size_t N>
@@ -453,14 +453,14 @@ std::vector<FaultRow> SetUpFailures(const FaultRow (&rows)[N]) {
     return failures;
 }
 
-INSTANTIATE_TEST_SUITE_P(Embed, SetUpFailureTest, testing::ValuesIn(SetUpFailures(kEmbedRows)),
+INSTANTIATE_TEST_SUITE_P(Embed, E2eSetUpFailureTest, testing::ValuesIn(SetUpFailures(kEmbedRows)),
                          RowName);
-INSTANTIATE_TEST_SUITE_P(Online, SetUpFailureTest, testing::ValuesIn(SetUpFailures(kOnlineRows)),
+INSTANTIATE_TEST_SUITE_P(Online, E2eSetUpFailureTest, testing::ValuesIn(SetUpFailures(kOnlineRows)),
                          RowName);
 
 // The reader failing in the middle of the data: the input file shrinks while it is being
 // read, so the next read finds neither samples nor the end it expected.
-TEST(FaultMatrixReadTest, ReadErrorMidFileIsReportedAndTheJobFinalised) {
+TEST(E2eFaultMatrixReadTest, ReadErrorMidFileIsReportedAndTheJobFinalised) {
     for (const Tool tool : {Tool::kEmbed, Tool::kOnline}) {
         SCOPED_TRACE(tool == Tool::kEmbed ? "pellion-embed" : "pellion-embed-online");
         WorkDir work;
@@ -504,7 +504,7 @@ TEST(FaultMatrixReadTest, ReadErrorMidFileIsReportedAndTheJobFinalised) {
 }
 
 // A read error on standard input is no end of the input.
-TEST(FaultMatrixReadTest, StandardInputReadErrorIsReportedAndTheJobFinalised) {
+TEST(E2eFaultMatrixReadTest, StandardInputReadErrorIsReportedAndTheJobFinalised) {
     WorkDir work;
     const std::string trace = work.path("trace.txt");
     ProcessOptions options;
@@ -526,6 +526,7 @@ TEST(FaultMatrixReadTest, StandardInputReadErrorIsReportedAndTheJobFinalised) {
     EXPECT_TRUE(TraceHas(ReadLines(trace), "Finalize"));
     const WrittenWav written = ReadWrittenWav(work.path("out.wav"));
     EXPECT_TRUE(written.valid && written.complete) << written.problem;
+    EXPECT_TRUE(written.samples.empty());
 }
 
 }  // namespace

@@ -115,17 +115,6 @@ TEST(E2eOnlineSafeguardsTest, OutputNamingTheMetadataFileIsRefusedBeforeItIsCrea
     EXPECT_EQ(access(job.path("new.json").c_str(), F_OK), -1);
 }
 
-TEST(E2eOnlineSafeguardsTest, OutputInAMissingDirectoryEndsBeforeTheEmbedder) {
-    OnlineJob job;
-    std::vector<std::string> args = job.Args();
-    args[1] = job.path("no-such-dir/out.wav");
-    const ProcessResult result = job.RunWith(args);
-    EXPECT_EQ(result.exitStatus, 44);
-    EXPECT_EQ(LastConsoleLine(result.out),
-              "[ERROR] code 44 (An I/O error occurred). Unable to initialize embedder listener");
-    EXPECT_FALSE(TraceHas(job.Trace(), "CreateOnlinePellionAudioEmbedder"));
-}
-
 TEST(E2eOnlineSafeguardsTest, OutputThatCannotBeWrittenFailsTheRun) {
     // A few frames stay in the writer's buffer until the file is closed; 0.1 s does not.
     for (const size_t frames : {size_t{40}, size_t{4800}}) {

