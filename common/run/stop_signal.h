@@ -9,7 +9,9 @@
 //   about to start, ends as at the end of the input;
 // - for a second stop signal, it restores the default action and raises the signal again.
 //
-// The signal number it records is the programs' only mutable global state.
+// The signal number it records is the only global state the programs change while they run.
+// Besides it there is the main thread's id, written once by InstallStopSignalHandlers before
+// any other thread exists, and the buffer stdio reads raw standard input through.
 #pragma once
 
 // Call once from main's thread before any other thread exists. Until
