@@ -60,6 +60,9 @@ void CRenderingClockImpl::Reset() {
 }
 
 void CRenderingClockImpl::WaitUntil(int64_t mediaTime) {
+    // Not beyond the anchor: the instant has passed. Raw standard input, whose media time
+    // stays put, takes this way for every block, without even reading the clock.
+    if (anchorWallTime_ != 0 && mediaTime <= anchorMediaTime_) return;
     const std::optional<int64_t> now = MonotonicTicks();
     // Without a readable clock there is nothing to pace against: never hold the caller.
     if (!now) return;
@@ -70,8 +73,7 @@ void CRenderingClockImpl::WaitUntil(int64_t mediaTime) {
     }
     const int64_t target =
         SaturatingAdd(anchorWallTime_, SaturatingSub(mediaTime, anchorMediaTime_));
-    // Reading the clock first spares a system call for every block that is already due,
-    // which is every block of an unpaced input.
+    // Reading the clock first spares a system call for a block that is already due.
     if (SaturatingSub(target, *now) < kCloseEnoughTicks) return;
     SleepUntil(target);
 }
