@@ -60,7 +60,11 @@ std::optional<int> EmbedderRun::SetUp() {
 
     if (settings_.inputIsStdin) {
         format_ = settings_.stdinFormat;
-        std::setvbuf(stdin, nullptr, _IONBF, 0);
+        // A read takes whatever the pipe holds, up to the buffer's size, so buffering delays
+        // no block and spares a system call for most of them. stdio uses the buffer until
+        // the process exits: it cannot belong to an object that main destroys.
+        static char stdinBuffer[64 * 1024];
+        std::setvbuf(stdin, stdinBuffer, _IOFBF, sizeof stdinBuffer);
     } else if (const std::optional<int> exit = OpenWavInput(settings_.inputFile)) {
         return exit;
     }
