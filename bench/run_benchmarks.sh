@@ -13,13 +13,14 @@
 #   5. capacity: the most paced runs the machine carries at once, each block on time.
 #
 # usage: bench/run_benchmarks.sh [--quick] [--only=LIST] [--build-dir=DIR] [--rounds=N]
-#                                [--capacity-from=N] [--capacity-max=N]
+#                                [--paced-seconds=S] [--capacity-from=N] [--capacity-max=N]
 #
 #   --quick          shorter inputs, fewer rounds and tries (about 4 minutes instead of 20)
 #   --only           the figures to measure, by number, comma-separated (default: all)
 #   --build-dir      where to build (default: build-bench in the source tree); the build uses
 #                    the project's default type, RelWithDebInfo, like scripts/build_and_test.sh
-#   --rounds         rounds of the pacing comparison (default 3; --quick 2)
+#   --rounds         rounds of the pacing comparison (default 6; --quick 2)
+#   --paced-seconds  length of the paced file, a multiple of 4 (default 20; --quick 12)
 #   --capacity-from  the first number of concurrent runs to try (default 100); the search goes
 #                    up by 25 while a step passes and down by 25 while it fails
 #   --capacity-max   the highest number of concurrent runs to try (default 400)
@@ -36,16 +37,18 @@ ONLY="1,2,3,4,5"
 ROUNDS=""
 CAPACITY_FROM=100
 CAPACITY_MAX=400
+PACED_OPTION=""
 for arg in "$@"; do
     case "$arg" in
         --quick) QUICK=1 ;;
         --build-dir=*) BUILD="${arg#--build-dir=}" ;;
         --only=*) ONLY="${arg#--only=}" ;;
         --rounds=*) ROUNDS="${arg#--rounds=}" ;;
+        --paced-seconds=*) PACED_OPTION="${arg#--paced-seconds=}" ;;
         --capacity-from=*) CAPACITY_FROM="${arg#--capacity-from=}" ;;
         --capacity-max=*) CAPACITY_MAX="${arg#--capacity-max=}" ;;
         -h | --help)
-            sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'
+            sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'
             exit 0
             ;;
         *)
@@ -56,7 +59,7 @@ for arg in "$@"; do
 done
 
 if [ "$QUICK" -eq 1 ]; then
-    PACED_SECONDS=20
+    PACED_SECONDS=12
     ROUNDS="${ROUNDS:-2}"
     THROUGHPUT_SECONDS=600
     THROUGHPUT_REPEATS=3
@@ -64,14 +67,15 @@ if [ "$QUICK" -eq 1 ]; then
     CAPACITY_SECONDS=8
     CAPACITY_TRIES=1
 else
-    PACED_SECONDS=60
-    ROUNDS="${ROUNDS:-3}"
+    PACED_SECONDS=20
+    ROUNDS="${ROUNDS:-6}"
     THROUGHPUT_SECONDS=3600
     THROUGHPUT_REPEATS=5
     STARTUP_REPEATS=11
     CAPACITY_SECONDS=20
     CAPACITY_TRIES=3
 fi
+PACED_SECONDS="${PACED_OPTION:-$PACED_SECONDS}"
 # Durations are multiples of 4 s, a whole number of 512-frame blocks, so that every block of
 # the floor and of the program is a whole one.
 CAPACITY_STEP=25
@@ -142,6 +146,12 @@ spread() {
 # median VALUES...
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
+# add ARRAY VALUE: appends VALUE to the array named ARRAY.
+add() {
+    local -n list="$1"
+    list+=("$2")
+}
+
 load_average() { cut -d' ' -f1-3 /proc/loadavg; }
 
 # The machine's CPU counters: busy and total jiffies over all cores.
@@ -188,24 +198,31 @@ pace_run() {
 }
 
 # pace_row LABEL FORMAT METRIC FLOOR TARGET_TEXT CONDITION
-#   METRIC: the name of an array of each kind ("${kind}_${METRIC}"); FLOOR: floor1 or floor2
-#   to compare with, "-" for a figure whose ratio means nothing; CONDITION: an awk condition on
-#   r (the ratio of the medians) and p (the program's median), or empty.
+#   METRIC: the name of an array of each kind ("${kind}_${METRIC}", one value per round);
+#   FLOOR: floor1 or floor2 to compare with, "-" for a figure whose ratio means nothing;
+#   CONDITION: an awk condition on r (the median of the rounds' ratios) and p (the program's
+#   median), or empty. Each round's ratio compares runs made minutes apart, so that a change
+#   of the machine's load between rounds does not count as a difference.
 pace_row() {
     local label="$1" format="$2" metric="$3" floor="$4" target="$5" condition="$6"
     local -n program_values="program_$metric"
     local -n floor_values="${floor/-/floor1}_$metric"
-    local p f r="" v=""
+    local p f r="" ratios=() i v=""
     p="$(median "${program_values[@]}")"
-    f="$(median "${floor_values[@]}")"
     if [ "$floor" != "-" ]; then
-        r="$(calc "($f != 0) ? $p / $f : 0")"
-        label="$label, ${floor/floor/floor }"
+        for i in "${!program_values[@]}"; do
+            f="${floor_values[$i]}"
+            ratios+=("$(calc "($f != 0) ? ${program_values[$i]} / $f : 0")")
+        done
+        r="$(median "${ratios[@]}")"
+        label="$label (${floor/floor/floor })"
     fi
-    [ -n "$condition" ] && v="$(verdict "$(echo "$condition" | sed "s/\br\b/${r:-0}/g; s/\bp\b/$p/g")")"
-    printf '  %-44s %-29s %-29s %-6s %-24s %s\n' "$label" \
+    if [ -n "$condition" ]; then
+        v="$(verdict "$(echo "$condition" | sed "s/\br\b/${r:-0}/g; s/\bp\b/$p/g")")"
+    fi
+    printf '  %-46s %-28s %-28s %-18s %-20s %s\n' "$label" \
         "$(spread "$format" "${program_values[@]}")" "$(spread "$format" "${floor_values[@]}")" \
-        "${r:+$(printf '%.2f' "$r")}" "$target" "$v"
+        "${r:+$(spread "%.2f" "${ratios[@]}")}" "$target" "$v"
 }
 
 if want 1; then
@@ -214,12 +231,14 @@ if want 1; then
     echo "   floor 1: read 2048 bytes, one clock_nanosleep to the block's absolute instant, write" \
         "2048 bytes (bench-floor); floor 2: the same, a second thread writing each block"
     echo "   pellion-embed runs with the stand-in library and a preload shim that records each" \
-        "block's hand-over (AddAudioBuffer) and the threads' costs"
+        "block's hand-over (AddAudioBuffer) and the threads' costs;"
+    echo "   CPU is per second of audio, from the first block to the end of feeding, but for the" \
+        "rusage row (the whole run); ratios are the program's over the floor's in each round"
     "$SIGNAL" "$WORK/paced.wav" "$PACED_SECONDS" 2 16 48000
     kinds=(floor1 floor2 program)
     for kind in "${kinds[@]}"; do
-        declare -a "${kind}_whole=()" "${kind}_feed=()" "${kind}_other=()" "${kind}_vcsw=()" \
-            "${kind}_p50=()" "${kind}_p99=()" "${kind}_p999=()" "${kind}_max=()" \
+        declare -a "${kind}_whole=()" "${kind}_threads=()" "${kind}_feed=()" "${kind}_other=()" \
+            "${kind}_vcsw=()" "${kind}_p50=()" "${kind}_p99=()" "${kind}_p999=()" "${kind}_max=()" \
             "${kind}_min=()" "${kind}_wall=()"
         : >"$WORK/lateness-$kind"
     done
@@ -236,27 +255,32 @@ if want 1; then
                 echo "  ($kind failed with status $(field status "$result"))"
             audio="$(field audio_s "$report")"
             blocks="$(field released "$report")"
-            eval "${kind}_whole+=(\"$(calc "100 * ($(field user_s "$result") + $(field sys_s "$result")) / $PACED_SECONDS")\")"
-            eval "${kind}_feed+=(\"$(calc "100 * $(field feed_cpu_ns "$report") / 1e9 / $audio")\")"
-            eval "${kind}_other+=(\"$(calc "100 * $(field other_cpu_ns "$report") / 1e9 / $audio")\")"
-            eval "${kind}_vcsw+=(\"$(calc "$(field feed_vcsw "$report") / ($blocks - 1)")\")"
+            feed_ns="$(field feed_cpu_ns "$report")"
+            other_ns="$(field other_cpu_ns "$report")"
+            run_cpu="$(calc "$(field user_s "$result") + $(field sys_s "$result")")"
+            add "${kind}_whole" "$(calc "100 * $run_cpu / $PACED_SECONDS")"
+            add "${kind}_feed" "$(calc "100 * $feed_ns / 1e9 / $audio")"
+            add "${kind}_other" "$(calc "100 * $other_ns / 1e9 / $audio")"
+            add "${kind}_threads" "$(calc "100 * ($feed_ns + $other_ns) / 1e9 / $audio")"
+            add "${kind}_vcsw" "$(calc "$(field feed_vcsw "$report") / ($blocks - 1)")"
             for key in p50 p99 p999 max min; do
-                eval "${kind}_${key}+=(\"$(field "late_${key}_us" "$report")\")"
+                add "${kind}_${key}" "$(field "late_${key}_us" "$report")"
             done
-            eval "${kind}_wall+=(\"$(calc "100 * ($(field wall_s "$result") - $PACED_SECONDS) / $PACED_SECONDS")\")"
+            add "${kind}_wall" \
+                "$(calc "100 * ($(field wall_s "$result") - $PACED_SECONDS) / $PACED_SECONDS")"
         done
     done
     busy="$(busy_share "$counters_before" "$(cpu_counters)")"
     echo "   load average $load_before before, $(load_average) after; machine $(printf '%.1f' \
         "$busy")% busy over the section"
-    printf '  %-44s %-29s %-29s %-6s %s\n' "figure (against)" "pellion-embed min/med/max" \
-        "floor min/med/max" "ratio" "target"
+    printf '  %-46s %-28s %-28s %-18s %s\n' "figure (against)" "pellion-embed min/med/max" \
+        "floor min/med/max" "ratio min/med/max" "target (on medians)"
     pace_row "feeding thread CPU, % of a core" "%.3f" feed floor1 "<= 1.10x floor 1" "r <= 1.10"
     pace_row "feeding thread voluntary switches per block" "%.3f" vcsw floor1 "<= 1.05" \
         "p <= 1.05"
     pace_row "library threads CPU, % of a core" "%.3f" other floor2 "" ""
-    pace_row "whole process CPU, % of a core" "%.3f" whole floor2 "<= 1.15x floor 2" "r <= 1.15"
-    pace_row "whole process CPU, % of a core" "%.3f" whole floor1 "" ""
+    pace_row "whole process CPU, % of a core" "%.3f" threads floor2 "<= 1.15x floor 2" "r <= 1.15"
+    pace_row "whole run's CPU (rusage), % of a core" "%.3f" whole floor2 "" ""
     pace_row "lateness p50, us" "%.1f" p50 floor1 "<= 1.5x floor 1" "r <= 1.5"
     pace_row "lateness p99, us" "%.1f" p99 floor1 "<= 1500 us" "p <= 1500"
     pace_row "lateness p99.9, us" "%.1f" p999 floor1 "" ""
