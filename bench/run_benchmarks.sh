@@ -75,9 +75,9 @@ else
     CAPACITY_SECONDS=20
     CAPACITY_TRIES=3
 fi
-PACED_SECONDS="${PACED_OPTION:-$PACED_SECONDS}"
 # Durations are multiples of 4 s, a whole number of 512-frame blocks, so that every block of
 # the floor and of the program is a whole one.
+PACED_SECONDS="${PACED_OPTION:-$PACED_SECONDS}"
 CAPACITY_STEP=25
 # A run keeps up when it ends within this much of its audio's duration ...
 CAPACITY_END_TOLERANCE=0.25
@@ -152,6 +152,9 @@ add() {
     list+=("$2")
 }
 
+# row LABEL VALUE TARGET VERDICT
+row() { printf '  %-46s %-24s target %-26s %s\n' "$1" "$2" "$3" "$4"; }
+
 load_average() { cut -d' ' -f1-3 /proc/loadavg; }
 
 # The machine's CPU counters: busy and total jiffies over all cores.
@@ -201,8 +204,8 @@ pace_run() {
 #   METRIC: the name of an array of each kind ("${kind}_${METRIC}", one value per round);
 #   FLOOR: floor1 or floor2 to compare with, "-" for a figure whose ratio means nothing;
 #   CONDITION: an awk condition on r (the median of the rounds' ratios) and p (the program's
-#   median), or empty. Each round's ratio compares runs made minutes apart, so that a change
-#   of the machine's load between rounds does not count as a difference.
+#   median), or empty. Each ratio compares runs made one after the other in the same round,
+#   so that a change of the machine's load between rounds does not count as a difference.
 pace_row() {
     local label="$1" format="$2" metric="$3" floor="$4" target="$5" condition="$6"
     local -n program_values="program_$metric"
@@ -331,7 +334,6 @@ if want 2; then
     dd_speed="$(calc "$THROUGHPUT_SECONDS / $best_dd")"
     ratio="$(calc "$best_dd / $best_embed")"
     cpu_ratio="$(calc "$(median "${embed_cpu[@]}") / $(median "${dd_cpu[@]}")")"
-    row() { printf '  %-46s %-24s target %-14s %s\n' "$1" "$2" "$3" "$4"; }
     row "pellion-embed" "$(printf '%.0f s of audio per s' "$embed_speed")" "" ""
     row "dd bs=2048 on the same pipe" "$(printf '%.0f s of audio per s' "$dd_speed")" "" ""
     row "pellion-embed against dd (best against best)" "$(printf '%.2f' "$ratio")" ">= 1.0" \
@@ -358,7 +360,6 @@ if want 3; then
         hour_rss="$(field maxrss_kib "$result")"
     fi
     growth="$(calc "$hour_rss - $minute_rss")"
-    row() { printf '  %-46s %-24s target %-26s %s\n' "$1" "$2" "$3" "$4"; }
     row "one minute (highest of 3)" "$(printf '%.2f MiB' "$(calc "$minute_rss / 1024")")" \
         "< 8 MiB" "$(verdict "$minute_rss < 8192")"
     row "one hour" "$(printf '%.2f MiB' "$(calc "$hour_rss / 1024")")" "< 8 MiB" \
@@ -388,7 +389,8 @@ fi
 
 # --- 5. capacity --------------------------------------------------------------------------
 
-# capacity_try N: N paced runs at once; prints "VERDICT worst_end_s failed p999_us summary...".
+# capacity_try N: N paced runs at once; prints a line of what they did, and succeeds when the
+# try passes.
 capacity_try() {
     local runs="$1" i pids=()
     rm -rf "$WORK/runs"
@@ -476,8 +478,9 @@ if want 5; then
             fi
         done
     fi
-    printf '  %-46s %-24s target %-14s %s\n' "runs carried at once, every block on time" \
-        "$carried" ">= 150" "$(verdict "$carried >= 150")"
+    [ "$carried" -lt "$CAPACITY_MAX" ] || carried="$carried (the most tried)"
+    row "runs carried at once, every block on time" "$carried" ">= 150" \
+        "$(verdict "${carried%% *} >= 150")"
     echo
 fi
 
