@@ -33,7 +33,8 @@ std::ostream& Console(const EmbedderSettings& settings) {
     return settings.outputIsStdout ? std::cerr : std::cout;
 }
 
-std::string OutputFailureContext(const EmbedderSettings& settings) {
+// Checked after every block: a text, so that nothing is built unless output was lost.
+const char* OutputFailureContext(const EmbedderSettings& settings) {
     return settings.outputIsStdout ? "Unable to write audio to standard output"
                                    : "Unable to write output file";
 }

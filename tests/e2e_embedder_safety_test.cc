@@ -295,6 +295,8 @@ TEST(E2eEmbedderSafetyTest, StopSignalLandingOnALibraryThreadLosesNoAudio) {
     child.PumpFor(milliseconds(300));
     const std::vector<pid_t> libraryThreads = OtherThreads(child.pid());
     ASSERT_FALSE(libraryThreads.empty());
+    // The driver waits to hand over a block; input it has read ahead stays behind.
+    const uint64_t handedOverBeforeSignal = BytesHandedOver(ReadLines(TracePath(dir)));
     ASSERT_EQ(syscall(SYS_tgkill, child.pid(), libraryThreads.front(), SIGTERM), 0);
     const auto deadline = Clock::now() + std::chrono::seconds(15);
     while (!fifo.ended() && Clock::now() < deadline) {
@@ -305,6 +307,7 @@ TEST(E2eEmbedderSafetyTest, StopSignalLandingOnALibraryThreadLosesNoAudio) {
     EXPECT_EQ(result.exitStatus, 128 + SIGTERM);
     const uint64_t handedOver = BytesHandedOver(ReadLines(TracePath(dir)));
     EXPECT_EQ(result.err, InterruptedLine("SIGTERM", handedOver / 4));
+    EXPECT_EQ(handedOver, handedOverBeforeSignal);
     ASSERT_LT(handedOver, samples.size());
     EXPECT_EQ(WithoutMark(BytesOf(fifo.received()), 16),
               WithoutMark(Prefix(samples, handedOver), 16));

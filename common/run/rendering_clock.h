@@ -1,6 +1,6 @@
 // Holds a feeding loop to the pace of real time: WaitUntil returns once as much monotonic
-// time has passed since the first call as the media time has advanced. The first call
-// widens the calling thread's timer slack to 2 ms, so that a wait takes two or three sleeps.
+// time has passed since the first call as the media time has advanced. A wait is one sleep
+// to that absolute instant, so the caller wakes once per call.
 #pragma once
 
 #include <cstdint>

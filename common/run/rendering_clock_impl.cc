@@ -1,8 +1,8 @@
 #include "rendering_clock_impl.h"
 
-#include <sys/prctl.h>
 #include <time.h>
 
+#include <cerrno>
 #include <limits>
 #include <new>
 #include <optional>
@@ -10,19 +10,15 @@
 namespace {
 
 constexpr int64_t kTicksPerSecond = 10000000;
-constexpr int64_t kMicrosecondsPerSecond = 1000000;
-// How late the kernel may end each sleep of the pacing thread. With the default 50 us the
-// halving sleeps go on until half the remainder drops under the wake-up latency: six or seven
-// sleeps per 10.7 ms block, each a context switch, which is most of a paced run's CPU time.
-// With 2 ms the overshoot of the second sleep ends the wait. Blocks then leave up to about
-// 2 ms late (1 ms on average); since the anchor never moves, that does not add up over a run.
-constexpr unsigned long kPacingTimerSlackNs = 2000000;
+constexpr int64_t kNanosecondsPerTick = 100;
+// A wait with less than this left (2 microseconds) ends at once: no sleep is that short.
+constexpr int64_t kCloseEnoughTicks = 20;
 
 // Monotonic time in 100 ns ticks, or nothing when the clock cannot be read.
 std::optional<int64_t> MonotonicTicks() {
     timespec now{};
     if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return std::nullopt;
-    return static_cast<int64_t>(now.tv_sec) * kTicksPerSecond + now.tv_nsec / 100;
+    return static_cast<int64_t>(now.tv_sec) * kTicksPerSecond + now.tv_nsec / kNanosecondsPerTick;
 }
 
 // Media times come from the caller; absurd ones must saturate rather than overflow.
@@ -36,6 +32,27 @@ int64_t SaturatingSub(int64_t a, int64_t b) {
     return a - b;
 }
 
+int64_t SaturatingAdd(int64_t a, int64_t b) {
+    if (b > 0 && a > std::numeric_limits<int64_t>::max() - b) {
+        return std::numeric_limits<int64_t>::max();
+    }
+    if (b < 0 && a < std::numeric_limits<int64_t>::min() - b) {
+        return std::numeric_limits<int64_t>::min();
+    }
+    return a + b;
+}
+
+// Sleeps until the monotonic clock reaches `ticks`. One sleep to the absolute instant: it
+// ends at the instant plus the kernel's wake-up latency, and never before the instant.
+void SleepUntil(int64_t ticks) {
+    const timespec target{static_cast<time_t>(ticks / kTicksPerSecond),
+                          static_cast<long>(ticks % kTicksPerSecond * kNanosecondsPerTick)};
+    // A signal (the stop request) cuts the sleep short; the instant is absolute, so the
+    // sleep is taken up again without drifting. The driver looks at the stop request itself.
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &target, nullptr) == EINTR) {
+    }
+}
+
 }  // namespace
 
 void CRenderingClockImpl::Reset() {
@@ -43,30 +60,22 @@ void CRenderingClockImpl::Reset() {
 }
 
 void CRenderingClockImpl::WaitUntil(int64_t mediaTime) {
+    // Not beyond the anchor: the instant has passed. Raw standard input, whose media time
+    // stays put, takes this way for every block, without even reading the clock.
+    if (anchorWallTime_ != 0 && mediaTime <= anchorMediaTime_) return;
+    const std::optional<int64_t> now = MonotonicTicks();
+    // Without a readable clock there is nothing to pace against: never hold the caller.
+    if (!now) return;
     if (anchorWallTime_ == 0) {
-        const std::optional<int64_t> now = MonotonicTicks();
-        // Without a readable clock there is nothing to pace against: never hold the caller.
-        if (!now) return;
         anchorMediaTime_ = mediaTime;
         anchorWallTime_ = *now;
-        // Only a thread that is being paced gets the coarser slack. A refusal leaves the
-        // default, which paces just as well at a higher cost.
-        prctl(PR_SET_TIMERSLACK, kPacingTimerSlackNs, 0, 0, 0);
+        return;
     }
-    const int64_t mediaAhead = SaturatingSub(mediaTime, anchorMediaTime_);
-    for (;;) {
-        const std::optional<int64_t> now = MonotonicTicks();
-        if (!now) return;
-        const int64_t remaining = SaturatingSub(mediaAhead, *now - anchorWallTime_);
-        // Sleeping half of what remains closes in on the target without overshooting it
-        // by more than one sleep's latency; below 2 microseconds it is not worth a sleep.
-        const int64_t halfMicroseconds = remaining / 20;
-        if (halfMicroseconds <= 0) return;
-        const timespec sleep{static_cast<time_t>(halfMicroseconds / kMicrosecondsPerSecond),
-                             static_cast<long>(halfMicroseconds % kMicrosecondsPerSecond) * 1000};
-        // An interrupted sleep just leads to the next pass.
-        nanosleep(&sleep, nullptr);
-    }
+    const int64_t target =
+        SaturatingAdd(anchorWallTime_, SaturatingSub(mediaTime, anchorMediaTime_));
+    // Reading the clock first spares a system call for a block that is already due.
+    if (SaturatingSub(target, *now) < kCloseEnoughTicks) return;
+    SleepUntil(target);
 }
 
 IRenderingClock* CreateRenderingClock() {

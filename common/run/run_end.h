@@ -19,7 +19,7 @@ struct RunEnding {
     std::ostream& console;                          // for the result line
     bool printSuccess;                              // "[SUCCESS]"; not in silent mode
     std::function<void(std::ostream&)> printUsage;  // after a command-line error
-    std::string outputFailureContext;               // the context of lost output
+    const char* outputFailureContext;               // the context of lost output
 };
 
 // Ends the run and returns its exit status.

@@ -105,7 +105,7 @@ const AudioBuffer& BlockForEmbedder(RunState& run) {
     return widened;
 }
 
-void CheckOutput(RunState& run, const ListenerOutput& output, const std::string& context) {
+void CheckOutput(RunState& run, const ListenerOutput& output, const char* context) {
     const int32_t result = output.Result();
     if (result == kWavMuxerSuccess) return;
     if (result == kWavMuxerOutOfMemory)

@@ -107,4 +107,4 @@ void AddBlock(RunState& run, const AudioBuffer& block, Timestamp timestamp,
 
 // Lost output is a failure of the run, not something to report as a success: checked after
 // every block, so that feeding stops at once, and at the end.
-void CheckOutput(RunState& run, const ListenerOutput& output, const std::string& context);
+void CheckOutput(RunState& run, const ListenerOutput& output, const char* context);
