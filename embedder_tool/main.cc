@@ -118,20 +118,9 @@ bool ReadStandardInput(RunState& run) {
 // signal: the run then ends as if the input had ended.
 bool ReadBlock(RunState& run, const EmbedderSettings& settings, int64_t& frameCount,
                uint64_t& mediaTime) {
-    if (StopRequested()) {
-        run.fed.stopped = true;
-        return false;
-    }
-    if (settings.inputIsStdin) return ReadStandardInput(run);
-    const int32_t result = run.reader->Read(run.samples.buffer.data, &frameCount, &mediaTime);
-    if (result == kWavParserEndOfData) {
-        run.fed.endOfInput = true;
-        return false;
-    }
-    run.check.reader.CheckResult(result, "Reading error");
-    run.samples.buffer.size =
-        run.format.nbChannels * static_cast<uint64_t>(frameCount) * (run.format.bitsPerSample / 8);
-    return true;
+    if (!FeedingGoesOn(run)) return false;
+    return settings.inputIsStdin ? ReadStandardInput(run)
+                                 : ReadWavBlock(run, frameCount, mediaTime);
 }
 
 void Feed(RunState& run, const EmbedderSettings& settings,

@@ -70,22 +70,7 @@ void Feed(RunState& run, OnlinePellionEmbedderListenerSample& listener) {
     TimecodeKeeper timecode;
     int64_t frameCount = kFramesPerBlock;
     uint64_t mediaTime = 0;
-    AudioBuffer& samples = run.samples.buffer;
-    // A stop signal ends the feeding as the end of the file would.
-    for (;;) {
-        if (StopRequested()) {
-            run.fed.stopped = true;
-            break;
-        }
-        const int32_t read = run.reader->Read(samples.data, &frameCount, &mediaTime);
-        if (read == kWavParserEndOfData) {
-            run.fed.endOfInput = true;
-            break;
-        }
-        run.check.reader.CheckResult(read, "Reading error");
-        samples.size = static_cast<uint64_t>(frameCount) * run.format.nbChannels *
-                       (run.format.bitsPerSample / 8);
-
+    while (FeedingGoesOn(run) && ReadWavBlock(run, frameCount, mediaTime)) {
         const int64_t wallTime = WaitForBlock(run, timecode, mediaTime);
         Timestamp timestamp(static_cast<uint64_t*>(std::malloc(sizeof(uint64_t))));
         CheckAllocated(run, timestamp != nullptr, "");

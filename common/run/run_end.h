@@ -15,7 +15,7 @@
 struct RunEnding {
     // Ends the embedder's job (Finalize, or FinalizeWithReport and its report); a failure
     // replaces the run's result.
-    std::function<void(RunState&)> endJob;
+    void (*endJob)(RunState& run);
     std::ostream& console;                          // for the result line
     bool printSuccess;                              // "[SUCCESS]"; not in silent mode
     std::function<void(std::ostream&)> printUsage;  // after a command-line error

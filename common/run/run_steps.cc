@@ -86,6 +86,23 @@ void StartFeeding() {
     RestartCallsAfterStopSignal();
 }
 
+bool FeedingGoesOn(RunState& run) {
+    if (StopRequested()) run.fed.stopped = true;
+    return !run.fed.stopped;
+}
+
+bool ReadWavBlock(RunState& run, int64_t& frameCount, uint64_t& mediaTime) {
+    const int32_t result = run.reader->Read(run.samples.buffer.data, &frameCount, &mediaTime);
+    if (result == kWavParserEndOfData) {
+        run.fed.endOfInput = true;
+        return false;
+    }
+    run.check.reader.CheckResult(result, "Reading error");
+    run.samples.buffer.size =
+        run.format.nbChannels * static_cast<uint64_t>(frameCount) * (run.format.bitsPerSample / 8);
+    return true;
+}
+
 int64_t WaitForBlock(RunState& run, TimecodeKeeper& timecode, uint64_t mediaTime) {
     run.clock->WaitUntil(static_cast<int64_t>(mediaTime));
     const int64_t wallTime = ReadWallTime(timecode.previousWallTime());

@@ -85,6 +85,13 @@ void AllocateSampleBuffer(RunState& run);
 // no call is cut short by it.
 void StartFeeding();
 
+// False once a stop signal has arrived: the feeding then ends as at the end of the input.
+bool FeedingGoesOn(RunState& run);
+
+// The next block of the WAV input, into the sample buffer; `frameCount` frames are asked for
+// and the whole frames delivered are left in it. False at the end of the data.
+bool ReadWavBlock(RunState& run, int64_t& frameCount, uint64_t& mediaTime);
+
 // Waits until the block read is due, then keeps the embedder's time code in step. Returns the
 // block's wall time, for the keeper after the block.
 int64_t WaitForBlock(RunState& run, TimecodeKeeper& timecode, uint64_t mediaTime);

@@ -261,9 +261,9 @@ int32_t CWAVPCMMuxer::Write(const uint8_t* data, int32_t length) {
     return kWavMuxerSuccess;
 }
 
-// Once per second of audio: a run killed at any moment (SIGKILL, a power cut) leaves a file
+// Once per second of audio: a run killed at any moment (SIGKILL, the OOM killer) leaves a file
 // whose header covers all but the last second of its audio, instead of one that claims to
-// hold nothing.
+// hold nothing. Nothing is synced: the cost would be a disk flush per second.
 bool CWAVPCMMuxer::UpdateSizes() {
     nextSizeUpdate_ = (dataBytes_ / sizeUpdateInterval_ + 1) * sizeUpdateInterval_;
     return std::fflush(file_.get()) == 0 &&
