@@ -64,9 +64,8 @@ ProcessResult Execute(Tool tool, const WorkDir& work, RunSetup& run) {
     run.options.args.insert(run.options.args.begin(), {run.input, run.output});
     if (tool == Tool::kOnline) {
         WriteWholeFile(work.path("job.json"), "{}");
-        run.options.args.insert(
-            run.options.args.end(),
-            {"--login=me", "--password=secret", "--metadataPath=" + work.path("job.json")});
+        const std::vector<std::string> account = OnlineAccountArgs(work.path("job.json"));
+        run.options.args.insert(run.options.args.end(), account.begin(), account.end());
     }
     if (run.options.stdinChunks.empty() && !run.options.stdinFile) run.options.stdinDevNull = true;
     run.options.env = StandinEnv(work.path("trace.txt"));

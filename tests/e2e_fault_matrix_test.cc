@@ -151,8 +151,8 @@ RowRun PrepareRun(const FaultRow& row, const WorkDir& work) {
         if (row.metadata == Metadata::kJson) WriteWholeFile(metadataPath, "{\"title\":\"x\"}\n");
         if (row.metadata == Metadata::kNotJson) WriteWholeFile(metadataPath, "title = x\n");
         if (row.metadata == Metadata::kDirectory) std::filesystem::create_directory(metadataPath);
-        options.args.insert(options.args.end(),
-                            {"--login=me", "--password=secret", "--metadataPath=" + metadataPath});
+        const std::vector<std::string> account = OnlineAccountArgs(metadataPath);
+        options.args.insert(options.args.end(), account.begin(), account.end());
     }
     for (const std::string& arg : row.extraArgs) {
         options.args.push_back(arg == "--record=DIR" ? "--record=" + work.dir() : arg);
@@ -474,8 +474,8 @@ TEST(E2eFaultMatrixReadTest, ReadErrorMidFileIsReportedAndTheJobFinalised) {
         options.args = {input, output};
         if (tool == Tool::kOnline) {
             WriteWholeFile(work.path("job.json"), "{}");
-            options.args.insert(options.args.end(), {"--login=me", "--password=secret",
-                                                     "--metadataPath=" + work.path("job.json")});
+            const std::vector<std::string> account = OnlineAccountArgs(work.path("job.json"));
+            options.args.insert(options.args.end(), account.begin(), account.end());
         }
         options.stdinDevNull = true;
         options.env = StandinEnv(trace);

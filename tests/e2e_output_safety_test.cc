@@ -53,23 +53,8 @@ HeaderView ViewHeader(const std::string& path) {
     return view;
 }
 
-// The frame count a real reader takes from a file: "sox --i -s" and libsndfile's "Frames".
-// -1 when the tool is not installed.
-long long FramesReadBy(const std::string& tool, const std::string& path) {
-    const std::string program = FindProgram(tool);
-    if (program.empty()) return -1;
-    ProcessOptions options;
-    options.args = tool == "sox" ? Strings{"--i", "-s", path} : Strings{path};
-    options.stdinDevNull = true;
-    const ProcessResult result = RunProcess(program, options);
-    if (tool == "sox") return result.exitStatus == 0 ? std::stoll(result.out) : -2;
-    const size_t at = result.out.find("Frames");
-    if (at == std::string::npos) return -2;
-    return std::stoll(result.out.substr(result.out.find(':', at) + 1));
-}
-
 void ExpectRealReadersSee(const std::string& path, long long frames) {
-    for (const std::string tool : {"sox", "sndfile-info"}) {
+    for (const std::string tool : {"sox", "ffprobe", "sndfile-info"}) {
         const long long seen = FramesReadBy(tool, path);
         if (seen == -1) {
             std::printf("note: %s is not installed (scripts/install_audio_tools.sh); not checked\n",
@@ -214,10 +199,7 @@ TEST(E2eOutputSafetyTest, FailedSetUpLeavesTheOutputPathAsItWas) {
             WriteWholeFile(dir.path("in.wav"), SimpleWav(2, 48000, 16, TestSamples(2000, 2, 16)));
             WriteWholeFile(dir.path("job.json"), "{\"title\":\"x\"}");
             Strings args = {dir.path("in.wav"), dir.path("out.wav")};
-            if (row.online) {
-                args.insert(args.end(), {"--login=me", "--password=pw",
-                                         "--metadataPath=" + dir.path("job.json")});
-            }
+            if (row.online) args = Concat(args, OnlineAccountArgs(dir.path("job.json")));
             row.prepare(dir, args);
             if (earlierOutput) {
                 WriteWholeFile(dir.path("out.wav"), SimpleWav(1, 48000, 16, Pattern(960, 3)));
@@ -287,11 +269,8 @@ TEST(E2eOutputSafetyTest, ClosedStandardDescriptorsCannotReceiveConsoleLines) {
             options.args = {"-c", std::string("exec \"$0\" \"$@\" ") + closing,
                             online ? OnlineEmbedderToolPath() : EmbedderToolPath(),
                             dir.path("in.wav"), dir.path("out.wav")};
-            options.args.push_back(online ? "--login=me" : "--silent");
-            if (online) {
-                options.args.insert(options.args.end(),
-                                    {"--password=pw", "--metadataPath=" + dir.path("job.json")});
-            }
+            options.args = online ? Concat(options.args, OnlineAccountArgs(dir.path("job.json")))
+                                  : Concat(options.args, {"--silent"});
             // No trace file: it would take the lowest free descriptor first.
             options.unsetEnv = {"PELLION_STANDIN_TRACE"};
             options.env = {{"PELLION_STANDIN_FAULTS", "message@Initialize=1:7:careful"}};
@@ -318,10 +297,7 @@ TEST(E2eOutputSafetyTest, SecondRunOnAnOutputInUseFailsFastAndTheFirstCompletes)
         SCOPED_TRACE(online ? "pellion-embed-online" : "pellion-embed");
         WriteWholeFile(dir.path("job.json"), "{\"title\":\"x\"}");
         Strings args = {dir.path("other.wav"), output};
-        if (online) {
-            args.insert(args.end(),
-                        {"--login=me", "--password=pw", "--metadataPath=" + dir.path("job.json")});
-        }
+        if (online) args = Concat(args, OnlineAccountArgs(dir.path("job.json")));
         ProcessOptions options = EmbedderOptions(dir, args);
         options.env = StandinEnv(dir.path("second-trace.txt"));
         const auto started = Clock::now();

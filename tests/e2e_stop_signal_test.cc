@@ -60,8 +60,7 @@ void PrintTo(const WaitRow& row, std::ostream* out) {
 }
 
 Strings OnlineArgs(const WorkDir& dir, const std::string& metadata) {
-    return {dir.path("in.wav"), dir.path("out.wav"), "--login=me", "--password=pw",
-            "--metadataPath=" + metadata};
+    return Concat({dir.path("in.wav"), dir.path("out.wav")}, OnlineAccountArgs(metadata));
 }
 
 const WaitRow kWaitRows[] = {

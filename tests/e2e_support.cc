@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <stdexcept>
 
 #include "wav_layout.h"
 
@@ -55,6 +56,36 @@ std::string FindProgram(const std::string& name) {
         if (access(candidate.c_str(), X_OK) == 0) return candidate;
     }
     return "";
+}
+
+long long FramesReadBy(const std::string& tool, const std::string& path) {
+    const std::string program = FindProgram(tool);
+    if (program.empty()) return -1;
+    ProcessOptions options;
+    options.stdinDevNull = true;
+    options.args = {path};
+    if (tool == "sox") options.args = {"--i", "-s", path};
+    if (tool == "ffprobe") {
+        options.args = {"-v",      "error", "-show_entries", "stream=duration_ts", "-of",
+                        "csv=p=0", path};
+    }
+    const ProcessResult result = RunProcess(program, options);
+    if (result.exitStatus != 0) return -2;
+    std::string count = result.out;
+    if (tool == "sndfile-info") {
+        const size_t at = count.find("Frames");
+        if (at == std::string::npos) return -2;
+        count = count.substr(count.find(':', at) + 1);
+    }
+    try {
+        return std::stoll(count);
+    } catch (const std::exception&) {
+        return -2;
+    }
+}
+
+std::vector<std::string> OnlineAccountArgs(const std::string& metadataPath) {
+    return {"--login=me", "--password=secret", "--metadataPath=" + metadataPath};
 }
 
 std::string InterruptedLine(const std::string& signalName, uint64_t frames) {

@@ -54,6 +54,14 @@ bool StillRunning(pid_t pid);
 // The path of a program found on PATH, or "" (audio tools that some tests read files with).
 std::string FindProgram(const std::string& name);
 
+// The frame count a real reader takes from a WAV file: "sox --i -s", ffprobe's duration in
+// samples, or libsndfile's "Frames" ("sox", "ffprobe", "sndfile-info"). -1 when the tool is not
+// installed, -2 when it could not read the file.
+long long FramesReadBy(const std::string& tool, const std::string& path);
+
+// The account options pellion-embed-online needs, with `metadataPath` as its job description.
+std::vector<std::string> OnlineAccountArgs(const std::string& metadataPath);
+
 // The environment that points the stand-in at a trace file and fault rules.
 std::map<std::string, std::string> StandinEnv(const std::string& tracePath,
                                               const std::string& faults = "");

@@ -47,8 +47,8 @@ protected:
         options.args = {work_.path("in.wav"), work_.path("out.wav")};
         if (GetParam() == Tool::kOnline) {
             WriteWholeFile(work_.path("job.json"), "{}");
-            options.args.insert(options.args.end(), {"--login=me", "--password=secret",
-                                                     "--metadataPath=" + work_.path("job.json")});
+            const std::vector<std::string> account = OnlineAccountArgs(work_.path("job.json"));
+            options.args.insert(options.args.end(), account.begin(), account.end());
         }
         options.stdinDevNull = true;
         options.env = StandinEnv(work_.path("trace.txt"));

@@ -1,5 +1,6 @@
 // Common audio tools read back what the programs keep of a WAV input: ffprobe finds the
-// broadcast time reference and the speaker layout, sox and ffmpeg read an RF64 output whole.
+// broadcast time reference and the speaker layout; sox, ffmpeg and libsndfile read an RF64
+// output whole.
 // Each test is skipped, naming the tool, where that tool is not installed
 // (scripts/install_audio_tools.sh installs them).
 #include <gtest/gtest.h>
@@ -14,17 +15,6 @@
 #include "wav_layout.h"
 
 namespace {
-
-// The full path of `program` on the PATH, or empty.
-std::string FindProgram(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-    for (std::string dir; std::getline(dirs, dir, ':');) {
-        const std::string candidate = (dir.empty() ? "." : dir) + "/" + program;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    return "";
-}
 
 #define REQUIRE_PROGRAM(variable, program, package)                              \
     const std::string variable = FindProgram(program);                           \
@@ -84,7 +74,7 @@ TEST(E2eWavToolsReadBackTest, FfprobeFindsTheTimeReferenceAndTheSpeakerLayout) {
     }
 }
 
-TEST(E2eWavToolsReadBackTest, SoxAndFfmpegReadAnRf64OutputWhole) {
+TEST(E2eWavToolsReadBackTest, SoxFfmpegAndLibsndfileReadAnRf64OutputWhole) {
     REQUIRE_PROGRAM(sox, "sox", "sox");
     REQUIRE_PROGRAM(ffmpeg, "ffmpeg", "ffmpeg");
     WorkDir work;
@@ -104,6 +94,9 @@ TEST(E2eWavToolsReadBackTest, SoxAndFfmpegReadAnRf64OutputWhole) {
     const std::string ffmpegSamples =
         Output(ffmpeg, {"-v", "error", "-i", output, "-f", "s24le", "-"});
     EXPECT_EQ(WithoutMark(BytesOf(ffmpegSamples), 24), WithoutMark(samples, 24));
+    const long long libsndfileFrames = FramesReadBy("sndfile-info", output);
+    if (libsndfileFrames == -1) GTEST_SKIP() << "sndfile-info is not installed (sndfile-programs)";
+    EXPECT_EQ(libsndfileFrames, static_cast<long long>(frames));
 }
 
 }  // namespace
