@@ -138,6 +138,7 @@ void Feed(RunState& run, const EmbedderSettings& settings,
             AudioBuffer& samples = run.samples.buffer;
             SwapSampleBytes(samples.data, samples.size, run.format.bitsPerSample / 8);
         }
+        StartOutput(run, listener.Output(), OutputFailureContext(settings));
         AddBlock(run, BlockForEmbedder(run), std::move(timestamp), "Add Audio Buffer failed");
         timecode.AfterBlock(wallTime);
         CheckOutput(run, listener.Output(), OutputFailureContext(settings));

@@ -75,6 +75,7 @@ void Feed(RunState& run, OnlinePellionEmbedderListenerSample& listener) {
         Timestamp timestamp(static_cast<uint64_t*>(std::malloc(sizeof(uint64_t))));
         CheckAllocated(run, timestamp != nullptr, "");
         *timestamp = mediaTime;
+        StartOutput(run, listener.Output(), kOutputFailureContext);
         AddBlock(run, BlockForEmbedder(run), std::move(timestamp), "AddAudioBuffer failed");
         timecode.AfterBlock(wallTime);
         CheckOutput(run, listener.Output(), kOutputFailureContext);

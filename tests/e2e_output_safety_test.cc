@@ -18,6 +18,7 @@
 
 #include "e2e_embedder_support.h"
 #include "e2e_online_support.h"
+#include "wav_layout.h"
 
 namespace {
 
@@ -103,6 +104,36 @@ TEST(E2eOutputSafetyTest, KilledRunLeavesAWavFileReadersTakeUpToTheLastSecond) {
     }
 }
 
+// At every instant the output path holds nothing, the earlier output, or a WAV file whose sizes
+// are true, also while the embedder still holds all the audio back (here 2 s of it).
+TEST(E2eOutputSafetyTest, EarlyKillLeavesNothingTheEarlierOutputOrATrueWavFile) {
+    const ByteVector earlier = SimpleWav(1, 48000, 16, Pattern(960, 3));
+    for (const bool earlierOutput : {false, true}) {
+        for (int delay = 0; delay <= 300; delay += 20) {
+            SCOPED_TRACE(std::to_string(delay) + " ms" + (earlierOutput ? ", earlier output" : ""));
+            WorkDir dir;
+            WriteWholeFile(dir.path("in.wav"), SimpleWav(2, 48000, 24, TestSamples(9600, 2, 24)));
+            const std::string output = dir.path("out.wav");
+            if (earlierOutput) WriteWholeFile(output, earlier);
+            ProcessOptions options = EmbedderOptions(dir, {dir.path("in.wav"), output});
+            options.env["PELLION_STANDIN_FAULTS"] = "latency=200";
+            ChildProcess child(EmbedderToolPath(), options);
+            child.PumpFor(milliseconds(delay));
+            child.Signal(SIGKILL);
+            child.Finish();
+            if (!std::filesystem::exists(output)) {
+                EXPECT_FALSE(earlierOutput);
+                continue;
+            }
+            if (earlierOutput && ReadWholeFile(output) == earlier) continue;
+            const HeaderView view = ViewHeader(output);
+            ASSERT_TRUE(view.found) << view.fileBytes << " bytes";
+            EXPECT_EQ(view.riffSize, view.headerBytes - 8 + view.dataSize);
+            EXPECT_LE(view.dataSize, view.fileBytes - view.headerBytes);
+        }
+    }
+}
+
 // A small file system of its own, mounted for the test and removed with it.
 class SmallTmpfs {
 public:
@@ -149,6 +180,63 @@ TEST(E2eOutputSafetyTest, FullDiskKeepsEveryWholeFrameThatReachedIt) {
     EXPECT_EQ(WithoutMark(view.claimedSamples, 24),
               WithoutMark(Prefix(samples, view.dataSize), 24));
     ExpectRealReadersSee(output, view.dataSize / 6);
+}
+
+// Where the input's chunks do not fit, they go before the audio does; where not even a header
+// fits, the file the run created is removed.
+TEST(E2eOutputSafetyTest, DiskTooFullForTheHeaderLeavesATrueWavFileOrNone) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    for (const bool roomForAudio : {true, false}) {
+        SCOPED_TRACE(roomForAudio ? "room for some audio" : "no room at all");
+        WorkDir dir;
+        SmallTmpfs disk(dir.path("disk"), "1m");
+        if (!disk.mounted()) GTEST_SKIP() << "this machine does not let the test mount a tmpfs";
+        if (!roomForAudio) {
+            std::FILE* filler = std::fopen(dir.path("disk/filler").c_str(), "wb");
+            const ByteVector block(4096);
+            while (std::fwrite(block.data(), 1, block.size(), filler) == block.size()) {
+            }
+            std::fclose(filler);
+        }
+        const ByteVector samples = TestSamples(48000, 8, 24);  // 1.15 MB
+        WriteWholeFile(dir.path("in.wav"),
+                       RiffFile({Chunk("fmt ", ExtensibleFormatBody(8, 48000, 24)),
+                                 Chunk("bext", Pattern(4 << 20)), Chunk("data", samples)}));
+        const std::string output = dir.path("disk/out.wav");
+        const ProcessResult result =
+            RunProcess(EmbedderToolPath(), EmbedderOptions(dir, {dir.path("in.wav"), output}));
+        EXPECT_EQ(result.exitStatus, 44) << result.out;
+        if (!roomForAudio) {
+            EXPECT_FALSE(std::filesystem::exists(output));
+            continue;
+        }
+        const WavLayout layout = ParseWavLayout(ReadWholeFile(output));
+        EXPECT_EQ(layout.problem, "");
+        EXPECT_EQ(layout.Ids(), Strings({"fmt ", "data"}));
+        EXPECT_NE(result.err.find("chunks before the audio are not copied"), std::string::npos);
+    }
+}
+
+// A file-size limit fails a write (EFBIG) as a full disk does, instead of killing the run.
+TEST(E2eOutputSafetyTest, FileSizeLimitEndsTheRunAsAFullDiskDoes) {
+    for (const bool wavOutput : {true, false}) {
+        SCOPED_TRACE(wavOutput ? "WAV file" : "standard output");
+        WorkDir dir;
+        const std::string output = wavOutput ? dir.path("out.wav") : "stdout >" + dir.path("o.raw");
+        ProcessOptions options = EmbedderOptions(
+            dir, Concat({"-c", "ulimit -f 100; exec \"$0\" stdin " + output + " \"$@\"",
+                         EmbedderToolPath()},
+                        StdinFormatArgs(2, 24, "le")));
+        options.stdinDevNull = false;
+        options.stdinChunks = StdinAtOnce(TestSamples(48000, 2, 24));
+        const ProcessResult result = RunProcess("/bin/sh", options);
+        EXPECT_EQ(result.exitStatus, 44) << result.out << result.err;
+        if (!wavOutput) continue;
+        const HeaderView view = ViewHeader(output);
+        EXPECT_EQ(view.fileBytes, view.headerBytes + view.dataSize);
+        EXPECT_EQ(view.riffSize, view.headerBytes - 8 + view.dataSize);
+        EXPECT_EQ(view.dataSize % 6, 0u);
+    }
 }
 
 struct FileState {
@@ -218,6 +306,15 @@ TEST(E2eOutputSafetyTest, FailedSetUpLeavesTheOutputPathAsItWas) {
             EXPECT_EQ(std::filesystem::exists(dir.path("out.wav")), earlierOutput);
         }
     }
+    // A file created through a link to a file that did not exist is removed again.
+    WorkDir dir;
+    WriteWholeFile(dir.path("in.wav"), SimpleWav(2, 48000, 16, TestSamples(2000, 2, 16)));
+    ASSERT_EQ(symlink("target.wav", dir.path("link.wav").c_str()), 0);
+    const ProcessResult result = RunProcess(
+        EmbedderToolPath(),
+        EmbedderOptions(dir, {dir.path("in.wav"), dir.path("link.wav"), "--channelName=NOPE"}));
+    EXPECT_EQ(result.exitStatus, 35) << result.out;
+    EXPECT_FALSE(std::filesystem::exists(dir.path("target.wav")));
 }
 
 // Standard output redirected onto the input would overwrite the input's header with raw PCM,

@@ -4,6 +4,7 @@
 // Each test is skipped, naming the tool, where that tool is not installed
 // (scripts/install_audio_tools.sh installs them).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -97,6 +98,25 @@ TEST(E2eWavToolsReadBackTest, SoxFfmpegAndLibsndfileReadAnRf64OutputWhole) {
     const long long libsndfileFrames = FramesReadBy("sndfile-info", output);
     if (libsndfileFrames == -1) GTEST_SKIP() << "sndfile-info is not installed (sndfile-programs)";
     EXPECT_EQ(libsndfileFrames, static_cast<long long>(frames));
+}
+
+// A FIFO cannot have its sizes rewritten: it is written as a stream that runs to its end, and
+// the run succeeds.
+TEST(E2eWavToolsReadBackTest, SoxReadsAFifoOutputWhole) {
+    REQUIRE_PROGRAM(sox, "sox", "sox");
+    WorkDir work;
+    const ByteVector samples = TestSamples(30000, 2, 24);
+    WriteWholeFile(work.path("in.wav"), SimpleWav(2, 48000, 24, samples));
+    ASSERT_EQ(mkfifo(work.path("fifo.wav").c_str(), 0600), 0);
+    ProcessOptions reading;
+    reading.args = {"-t", "wav", work.path("fifo.wav"), "-t", "raw", work.path("got.raw")};
+    reading.stdinDevNull = true;
+    ChildProcess sox_(sox, reading);
+    const ProcessResult run = RunProcess(
+        EmbedderToolPath(), EmbedderOptions(work, {work.path("in.wav"), work.path("fifo.wav")}));
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    EXPECT_EQ(sox_.Finish().exitStatus, 0);
+    EXPECT_EQ(WithoutMark(ReadWholeFile(work.path("got.raw")), 24), WithoutMark(samples, 24));
 }
 
 }  // namespace

@@ -644,6 +644,7 @@ TEST(WavPcmMuxerFactoryTest, DestroysOnlyItsOwnWriters) {
         int32_t Close() override { return 0; }
         int32_t Write(const uint8_t*, int32_t) override { return 0; }
         int32_t Discard() override { return 0; }
+        int32_t Start() override { return 0; }
     } other;
     IWavPcmMuxer* muxer = &other;  // on the stack: deleting it would crash
     DestroyWavPcmMuxer(muxer);

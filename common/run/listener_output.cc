@@ -24,6 +24,12 @@ int32_t ListenerOutput::OpenWriter(const char* path, int32_t samplingRate, int32
     return result;
 }
 
+void ListenerOutput::Start() {
+    if (writer_ == nullptr) return;
+    const int32_t result = writer_->Start();
+    if (result != kWavMuxerSuccess) RecordFailure(result);
+}
+
 void ListenerOutput::Close() {
     if (writer_ == nullptr) return;
     // Closing before destroying keeps the result of completing the file, which the destroy

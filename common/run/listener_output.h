@@ -26,6 +26,8 @@ public:
     // not carry.
     int32_t OpenWriter(const char* path, int32_t samplingRate, int32_t nbChannels,
                        int32_t bitsPerSample);
+    // Puts the WAV file's header in place (see IWavPcmMuxer::Start); a failure is recorded.
+    void Start();
     // Completes and closes the WAV file. A second call does nothing.
     void Close();
     // Leaves the output path as the run found it (see IWavPcmMuxer::Discard).

@@ -122,6 +122,12 @@ const AudioBuffer& BlockForEmbedder(RunState& run) {
     return widened;
 }
 
+void StartOutput(RunState& run, ListenerOutput& output, const char* context) {
+    if (run.fed.blocks != 0) return;
+    output.Start();
+    CheckOutput(run, output, context);
+}
+
 void CheckOutput(RunState& run, const ListenerOutput& output, const char* context) {
     const int32_t result = output.Result();
     if (result == kWavMuxerSuccess) return;

@@ -100,6 +100,11 @@ int64_t WaitForBlock(RunState& run, TimecodeKeeper& timecode, uint64_t mediaTime
 // other widths as they are.
 const AudioBuffer& BlockForEmbedder(RunState& run);
 
+// Before the first block goes to the embedder: the WAV output's header is put in place, so
+// that from here on the output path holds this run's WAV file, whatever ends the run. Not
+// earlier: until audio flows, a stop leaves an existing output as it was.
+void StartOutput(RunState& run, ListenerOutput& output, const char* context);
+
 // Hands the block to the embedder. The timestamp travels with it and comes back with the
 // watermarked audio to the listener, which frees it; a refused block leaves it here.
 template <typename Timestamp>

@@ -54,6 +54,9 @@ void InstallStopSignalHandlers() {
     mainThread = pthread_self();
     SetStopAction(0);
     signal(SIGPIPE, SIG_IGN);
+    // A file-size limit then fails the write with EFBIG, which ends the run like a full disk,
+    // with the whole frames kept behind true sizes, instead of killing it mid-write.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 void RestartCallsAfterStopSignal() {

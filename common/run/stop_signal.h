@@ -1,6 +1,7 @@
 // Turns the first SIGINT, SIGTERM or SIGHUP into an orderly stop of the run; a second one ends
-// the process at once. Also ignores SIGPIPE, so that a closed output pipe shows up as a failed
-// write (EPIPE) instead of killing the process with its output incomplete.
+// the process at once. Also ignores SIGPIPE and SIGXFSZ, so that a closed output pipe or a
+// file-size limit shows up as a failed write (EPIPE, EFBIG) instead of killing the process
+// with its output incomplete.
 //
 // What the handler does besides recording the signal:
 // - on a thread other than the main one (a thread of the embedder library), it only passes

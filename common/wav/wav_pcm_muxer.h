@@ -1,6 +1,8 @@
-// Writer of PCM WAV files. Open claims the output without touching what it holds; the first
-// Write (or Close) starts the file with its header; the header's sizes stay true while samples
-// are appended, and are final at Close.
+// Writer of PCM WAV files. Open claims the output: a file it creates holds a valid empty WAV
+// file at once, an existing one keeps what it holds until Start (or the first Write, or Close)
+// replaces it in place. The header's sizes stay true while samples are appended, and are final
+// at Close. An output whose sizes cannot be rewritten (a FIFO, a device) is written as a stream
+// of unknown length.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +25,10 @@ public:
     // file keeps its content until the first Write or Close.
     virtual int32_t Open(const char* path, int16_t channels, uint32_t sampleRate,
                          int16_t bitsPerSample) = 0;
+    // Puts the header in place: from here on the output holds this writer's WAV file, also if
+    // the process dies. An existing file is overwritten in place, then cut to the header, so
+    // that it is never torn; where the header cannot be written, it is given back as it was.
+    virtual int32_t Start() = 0;
     // Completes the WAV file (a header alone when nothing was written) and closes it.
     virtual int32_t Close() = 0;
     virtual int32_t Write(const uint8_t* data, int32_t length) = 0;

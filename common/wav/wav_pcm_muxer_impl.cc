@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <utility>
 
@@ -26,9 +27,11 @@ constexpr uint16_t kFormatTagExtensible = 0xFFFE;
 // Both size fields carry this when the real sizes do not fit them: readers take the data
 // as running to the end of the file instead of trusting a wrapped count.
 constexpr uint32_t kOversizedField = 0xFFFFFFFF;
-// Size fields of a header without samples.
-constexpr uint32_t kEmptyRiffSize = 36;
+// The data size field of a header without samples.
 constexpr uint32_t kEmptyDataSize = 0;
+// Where the two 32-bit sizes lie this close together, one write updates both, so that no
+// instant shows them disagreeing.
+constexpr uint64_t kOneWriteSizeSpan = 512;
 // The "ds64" chunk of an RF64 file comes first, its body holding the RIFF size, the data size
 // and the frame count, 64 bits each, then an empty table of other chunks' sizes.
 constexpr uint64_t kDs64BodyOffset = 20;
@@ -66,17 +69,19 @@ uint16_t BlockAlign(int16_t channels, int16_t bitsPerSample) {
 // Up to 16 bits the plain PCM format chunk, above it the extensible one; the extensible one
 // also where the input names other speakers than the first `channels`, which is all a plain
 // chunk can say. Then the chunks the input had before its audio, and the data chunk header.
-// An input with nothing else gets the bare 44- or 68-byte header. All sizes are those of a
-// file without samples.
+// An input with nothing else gets the bare 44- or 68-byte header. The sizes are true from the
+// first byte: those of a file without samples. A stream (an output whose sizes cannot be
+// rewritten later) says instead that its audio runs to the end, in the 32-bit form that every
+// reader knows.
 std::vector<uint8_t> BuildHeader(int16_t channels, uint32_t sampleRate, int16_t bitsPerSample,
-                                 const WavCarriedItems& carried) {
+                                 const WavCarriedItems& carried, bool stream) {
     const uint32_t mask = carried.channelMask != 0 ? carried.channelMask : ChannelMask(channels);
     const bool otherSpeakers = mask != ChannelMask(channels);
     const bool extensible = bitsPerSample > 16 || otherSpeakers;
-    const bool bare = !otherSpeakers && !carried.rf64 && carried.chunksBeforeAudio.empty();
+    const bool rf64 = carried.rf64 && !stream;
     const uint16_t blockAlign = BlockAlign(channels, bitsPerSample);
     std::vector<uint8_t> header;
-    if (carried.rf64) {
+    if (rf64) {
         PutId(header, "RF64");
         PutU32(header, kOversizedField);
         PutId(header, "WAVE");
@@ -88,7 +93,7 @@ std::vector<uint8_t> BuildHeader(int16_t channels, uint32_t sampleRate, int16_t 
         PutU32(header, 0);  // table length
     } else {
         PutId(header, "RIFF");
-        PutU32(header, kEmptyRiffSize);
+        PutU32(header, 0);  // set below
         PutId(header, "WAVE");
     }
     PutId(header, "fmt ");
@@ -107,17 +112,15 @@ std::vector<uint8_t> BuildHeader(int16_t channels, uint32_t sampleRate, int16_t 
     }
     header.insert(header.end(), carried.chunksBeforeAudio.begin(), carried.chunksBeforeAudio.end());
     PutId(header, "data");
-    PutU32(header, carried.rf64 ? kOversizedField : kEmptyDataSize);
+    PutU32(header, rf64 || stream ? kOversizedField : kEmptyDataSize);
 
-    // The bare forms keep the RIFF size they have always started with; every other header
-    // starts with the true size of a file without samples.
     const uint64_t emptyRiffSize = header.size() - 8;
     std::vector<uint8_t> size;
-    if (carried.rf64) {
+    if (rf64) {
         PutU64(size, emptyRiffSize);
         std::copy(size.begin(), size.end(), header.begin() + kDs64BodyOffset);
-    } else if (!bare) {
-        PutU32(size, static_cast<uint32_t>(emptyRiffSize));
+    } else {
+        PutU32(size, stream ? kOversizedField : static_cast<uint32_t>(emptyRiffSize));
         std::copy(size.begin(), size.end(), header.begin() + 4);
     }
     return header;
@@ -126,12 +129,6 @@ std::vector<uint8_t> BuildHeader(int16_t channels, uint32_t sampleRate, int16_t 
 bool PwriteBytes(int fd, const std::vector<uint8_t>& bytes, uint64_t offset) {
     return pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
            static_cast<ssize_t>(bytes.size());
-}
-
-bool PwriteU32(int fd, uint32_t value, uint64_t offset) {
-    std::vector<uint8_t> bytes;
-    PutU32(bytes, value);
-    return PwriteBytes(fd, bytes, offset);
 }
 
 // An open descriptor, closed on scope exit unless handed on.
@@ -154,22 +151,55 @@ private:
     int fd_;
 };
 
-// Opens the output for writing without truncating it. `created` tells whether this call made
-// the file, so that it can be removed again if the run never starts its audio.
-int OpenOutput(const char* path, bool& created) {
+// Opens the output for writing without truncating it. `created` names the file this call
+// made (the target, when the path is a link to a file that did not exist), so that it can be
+// removed again if the run never starts its audio; empty when the file was there before.
+int OpenOutput(const char* path, std::string& created) {
     constexpr int kFlags = O_WRONLY | O_CLOEXEC;
     constexpr mode_t kMode = 0666;  // the umask applies, as for any file a program creates
-    created = false;
+    created.clear();
     int fd = open(path, kFlags | O_CREAT | O_EXCL, kMode);
     if (fd >= 0) {
-        created = true;
+        created = path;
         return fd;
     }
     if (errno != EEXIST) return -1;
     fd = open(path, kFlags);
+    if (fd >= 0 || errno != ENOENT) return fd;
     // A link to a file that does not exist yet: the target is created through it.
-    if (fd < 0 && errno == ENOENT) fd = open(path, kFlags | O_CREAT, kMode);
+    fd = open(path, kFlags | O_CREAT | O_EXCL | O_NOFOLLOW, kMode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+    fd = open(path, kFlags | O_CREAT, kMode);
+    if (fd < 0) return fd;
+    char* const target = realpath(path, nullptr);
+    if (target != nullptr) {
+        created = target;
+        std::free(target);
+    }
     return fd;
+}
+
+// An unnamed file in the directory `path` would be in, or -1: where `path` names anything
+// already (a link included), or where the file system makes no unnamed files.
+int OpenUnnamedBeside(const char* path) {
+    struct stat status {};
+    if (lstat(path, &status) == 0) return -1;
+    const std::string name(path);
+    const size_t slash = name.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : name.substr(0, slash);
+    return open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+}
+
+// Gives the unnamed file `fd` its name; fails where the name has been taken meanwhile.
+bool LinkUnnamed(int fd, const char* path) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
+}
+
+void Note(const char* text) {
+    std::fputs(text, stderr);
 }
 
 }  // namespace
@@ -183,24 +213,35 @@ int32_t CWAVPCMMuxer::Open(const char* path, int16_t channels, uint32_t sampleRa
     // Leaves an open file and its count alone, so that its sizes still come out true.
     if (path == nullptr) return kWavMuxerNotOpen;
     if (file_ && Close() != kWavMuxerSuccess) return kWavMuxerIoError;
-    // Built before the output is touched: the chunks it holds may take megabytes.
-    std::vector<uint8_t> header;
-    try {
-        header = BuildHeader(channels, sampleRate, bitsPerSample, carried_);
-    } catch (const std::bad_alloc&) {
-        return kWavMuxerOutOfMemory;
-    }
+    channels_ = static_cast<uint16_t>(channels);
+    sampleRate_ = sampleRate;
+    bitsPerSample_ = static_cast<uint16_t>(bitsPerSample);
+    blockAlign_ = BlockAlign(channels, bitsPerSample);
+    const uint64_t bytesPerSecond = static_cast<uint64_t>(blockAlign_) * sampleRate;
+    sizeUpdateInterval_ = bytesPerSecond > 0 ? bytesPerSecond : kFallbackSizeUpdateBytes;
+    // A new file should appear under its name with its header already in it: it is made
+    // unnamed in the output's directory, given its header, then linked. Where that cannot be
+    // done (the name exists, the file system makes no unnamed files), it is opened by name.
+    const int32_t unnamed = Claim(path, OpenUnnamedBeside(path));
+    return unnamed != kTryByName ? unnamed : Claim(path, -1);
+}
 
+int32_t CWAVPCMMuxer::Claim(const char* path, int unnamedFd) {
     dataBytes_ = 0;
+    nextSizeUpdate_ = sizeUpdateInterval_;
     headerBytes_ = 0;
+    headerWritten_ = false;
     started_ = false;
     createdPath_.clear();
+    earlierStart_.clear();
+    earlierSize_ = 0;
 
-    bool created = false;
-    Descriptor fd(OpenOutput(path, created));
+    const bool unnamed = unnamedFd >= 0;
+    std::string created;
+    Descriptor fd(unnamed ? unnamedFd : OpenOutput(path, created));
     if (fd.get() < 0) return kWavMuxerIoError;
     struct stat status {};
-    if (fstat(fd.get(), &status) != 0) return kWavMuxerIoError;
+    if (fstat(fd.get(), &status) != 0) return unnamed ? kTryByName : kWavMuxerIoError;
     // Two runs writing one file would leave a splice of both, or sizes that belong to the
     // other's data. Only regular files: any number of runs may write to /dev/null or to
     // FIFOs of their own. A file system that cannot lock gets the file unlocked.
@@ -209,45 +250,132 @@ int32_t CWAVPCMMuxer::Open(const char* path, int16_t channels, uint32_t sampleRa
         // Not ours to remove: the holder may just have created it.
         return kWavMuxerInUse;
     }
+    if (!created.empty()) {
+        createdPath_ = created;
+        createdDevice_ = status.st_dev;
+        createdInode_ = status.st_ino;
+    }
     file_.reset(fdopen(fd.get(), "wb"));
     if (!file_) {
-        if (created) unlink(path);
-        return kWavMuxerIoError;
+        RemoveCreatedFile();
+        return unnamed ? kTryByName : kWavMuxerIoError;
     }
     fd.release();
 
     patchable_ = S_ISREG(status.st_mode);
-    if (created) {
+    earlierSize_ = created.empty() && !unnamed && patchable_ ? status.st_size : 0;
+    try {
+        header_ = BuildHeader(static_cast<int16_t>(channels_), sampleRate_,
+                              static_cast<int16_t>(bitsPerSample_), carried_, !patchable_);
+        // The bytes Start overwrites, kept to be put back should the header not fit.
+        if (earlierSize_ > 0) {
+            earlierStart_.resize(std::min<uint64_t>(earlierSize_, header_.size()));
+            const ssize_t read =
+                pread(fileno(file_.get()), earlierStart_.data(), earlierStart_.size(), 0);
+            if (read != static_cast<ssize_t>(earlierStart_.size())) earlierStart_.clear();
+        }
+    } catch (const std::bad_alloc&) {
+        GiveBackTheOutput();
+        return kWavMuxerOutOfMemory;
+    }
+    headerBytes_ = header_.size();
+    dataSizeOffset_ = headerBytes_ - 4;
+    ds64Offset_ = carried_.rf64 && patchable_ ? kDs64BodyOffset : 0;
+    if (unnamed) {
+        // No room for a header: nothing was created, nothing is left behind.
+        if (!WriteHeader()) {
+            GiveBackTheOutput();
+            return kWavMuxerIoError;
+        }
+        if (!LinkUnnamed(fileno(file_.get()), path)) {
+            GiveBackTheOutput();
+            return kTryByName;
+        }
         createdPath_ = path;
         createdDevice_ = status.st_dev;
         createdInode_ = status.st_ino;
+        return kWavMuxerSuccess;
     }
-    header_ = std::move(header);
-    headerBytes_ = header_.size();
-    dataSizeOffset_ = headerBytes_ - 4;
-    ds64Offset_ = carried_.rf64 ? kDs64BodyOffset : 0;
-    blockAlign_ = BlockAlign(channels, bitsPerSample);
-    const uint64_t bytesPerSecond = static_cast<uint64_t>(blockAlign_) * sampleRate;
-    sizeUpdateInterval_ = bytesPerSecond > 0 ? bytesPerSecond : kFallbackSizeUpdateBytes;
-    nextSizeUpdate_ = sizeUpdateInterval_;
+    // A file created by name is a valid WAV file an instant later.
+    if (!createdPath_.empty() && !WriteHeader()) {
+        GiveBackTheOutput();
+        return kWavMuxerIoError;
+    }
     return kWavMuxerSuccess;
 }
 
-bool CWAVPCMMuxer::Start() {
+bool CWAVPCMMuxer::WriteHeaderInPlace() {
+    // Over an existing file, the header first and the cut after: at every instant the file
+    // starts with either what it held or a complete header whose sizes are true.
+    const int fd = fileno(file_.get());
+    return PwriteBytes(fd, header_, 0) && ftruncate(fd, static_cast<off_t>(header_.size())) == 0 &&
+           fseeko(file_.get(), static_cast<off_t>(header_.size()), SEEK_SET) == 0;
+}
+
+bool CWAVPCMMuxer::WriteHeader() {
+    headerWritten_ = true;
+    if (!patchable_) {
+        return std::fwrite(header_.data(), 1, header_.size(), file_.get()) == header_.size() &&
+               std::fflush(file_.get()) == 0;
+    }
+    if (WriteHeaderInPlace()) return true;
+    if (carried_.chunksBeforeAudio.empty()) return false;
+    // A disk too full for the input's chunks may still take the audio: the chunks go first.
+    carried_.chunksBeforeAudio = std::vector<uint8_t>();
+    try {
+        header_ = BuildHeader(static_cast<int16_t>(channels_), sampleRate_,
+                              static_cast<int16_t>(bitsPerSample_), carried_, false);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    headerBytes_ = header_.size();
+    dataSizeOffset_ = headerBytes_ - 4;
+    if (!WriteHeaderInPlace()) return false;
+    Note(
+        "Note: the input's chunks before the audio are not copied: the disk has no room for "
+        "them\n");
+    return true;
+}
+
+void CWAVPCMMuxer::RemoveCreatedFile() {
+    if (createdPath_.empty()) return;
+    // Only the file this writer made: the path may have been replaced meanwhile.
+    struct stat status {};
+    if (lstat(createdPath_.c_str(), &status) == 0 && status.st_dev == createdDevice_ &&
+        status.st_ino == createdInode_) {
+        unlink(createdPath_.c_str());
+    }
+    createdPath_.clear();
+}
+
+void CWAVPCMMuxer::GiveBackTheOutput() {
+    if (file_ && patchable_ && createdPath_.empty()) {
+        // Rewriting bytes the file held and shrinking it need no free space; should either
+        // fail, nothing more can be done.
+        const int fd = fileno(file_.get());
+        if (!earlierStart_.empty()) static_cast<void>(PwriteBytes(fd, earlierStart_, 0));
+        static_cast<void>(ftruncate(fd, static_cast<off_t>(earlierSize_)));
+    }
+    if (file_) __fpurge(file_.get());
+    file_.reset();
+    RemoveCreatedFile();
+}
+
+int32_t CWAVPCMMuxer::Start() {
+    if (!file_) return kWavMuxerNotOpen;
+    if (started_) return kWavMuxerSuccess;
     started_ = true;
-    if (patchable_ && ftruncate(fileno(file_.get()), 0) != 0) return false;
-    return std::fwrite(header_.data(), 1, header_.size(), file_.get()) == header_.size() &&
-           std::fflush(file_.get()) == 0;
+    if (headerWritten_ || WriteHeader()) return kWavMuxerSuccess;
+    GiveBackTheOutput();
+    return kWavMuxerIoError;
 }
 
 int32_t CWAVPCMMuxer::Write(const uint8_t* data, int32_t length) {
     if (!file_) return kWavMuxerNotOpen;
     if (length < 0 || (data == nullptr && length > 0)) return kWavMuxerGenericError;
     if (length == 0) return kWavMuxerSuccess;
-    if (!started_ && !Start()) {
-        CloseKeepingWhatReachedTheFile();
-        return kWavMuxerIoError;
-    }
+    const int32_t started = Start();
+    if (started != kWavMuxerSuccess) return started;
     const size_t size = static_cast<size_t>(length);
     if (std::fwrite(data, 1, size, file_.get()) != size) {
         CloseKeepingWhatReachedTheFile();
@@ -275,6 +403,7 @@ uint64_t CWAVPCMMuxer::WholeFrameBytes(uint64_t bytes) const {
 }
 
 bool CWAVPCMMuxer::PatchSizes(int fd, uint64_t dataBytes, uint64_t tailBytes) const {
+    if (!patchable_) return true;
     const uint64_t riffBytes = headerBytes_ + dataBytes + tailBytes - 8;
     if (ds64Offset_ != 0) {
         // The 32-bit fields keep all ones; the true sizes are those of the "ds64" chunk.
@@ -285,9 +414,19 @@ bool CWAVPCMMuxer::PatchSizes(int fd, uint64_t dataBytes, uint64_t tailBytes) co
         return PwriteBytes(fd, sizes, ds64Offset_);
     }
     const bool fits = riffBytes <= 0xFFFFFFFFu;
-    const uint32_t riffSize = fits ? static_cast<uint32_t>(riffBytes) : kOversizedField;
-    const uint32_t dataSize = fits ? static_cast<uint32_t>(dataBytes) : kOversizedField;
-    return PwriteU32(fd, riffSize, 4) && PwriteU32(fd, dataSize, dataSizeOffset_);
+    std::vector<uint8_t> riffSize;
+    std::vector<uint8_t> dataSize;
+    PutU32(riffSize, fits ? static_cast<uint32_t>(riffBytes) : kOversizedField);
+    PutU32(dataSize, fits ? static_cast<uint32_t>(dataBytes) : kOversizedField);
+    if (dataSizeOffset_ + 4 > kOneWriteSizeSpan) {
+        return PwriteBytes(fd, riffSize, 4) && PwriteBytes(fd, dataSize, dataSizeOffset_);
+    }
+    // The header's own bytes between the two fields go along unchanged.
+    std::vector<uint8_t> span(header_.begin() + 4,
+                              header_.begin() + static_cast<std::ptrdiff_t>(dataSizeOffset_ + 4));
+    std::copy(riffSize.begin(), riffSize.end(), span.begin());
+    std::copy(dataSize.begin(), dataSize.end(), span.end() - 4);
+    return PwriteBytes(fd, span, 4);
 }
 
 // Past 4 GiB a RIFF file's sizes say only that the audio runs to the end of the file:
@@ -298,17 +437,25 @@ bool CWAVPCMMuxer::RiffSizeFits(uint64_t fileBytes) const {
 
 bool CWAVPCMMuxer::WriteTail(uint64_t& tailBytes) {
     tailBytes = 0;
+    const std::vector<uint8_t>& chunks = carried_.chunksAfterAudio;
+    if (!patchable_) {
+        // A stream's audio runs to its end: what followed it would be read as audio.
+        if (!chunks.empty()) {
+            Note(
+                "Note: the input's chunks after the audio are not copied: a stream cannot say "
+                "where its audio ends\n");
+        }
+        return true;
+    }
     if (dataBytes_ % 2 != 0 && RiffSizeFits(headerBytes_ + dataBytes_ + 1)) {
         if (std::fputc(0, file_.get()) == EOF) return false;
         tailBytes = 1;
     }
-    const std::vector<uint8_t>& chunks = carried_.chunksAfterAudio;
     if (chunks.empty()) return true;
     if (!RiffSizeFits(headerBytes_ + dataBytes_ + tailBytes + chunks.size())) {
-        std::fputs(
+        Note(
             "Note: the input's chunks after the audio are not copied: past 4 GiB a RIFF file "
-            "cannot say where its audio ends\n",
-            stderr);
+            "cannot say where its audio ends\n");
         return true;
     }
     if (std::fwrite(chunks.data(), 1, chunks.size(), file_.get()) != chunks.size()) return false;
@@ -325,7 +472,7 @@ void CWAVPCMMuxer::CloseKeepingWhatReachedTheFile(uint64_t dataLimit) {
     __fpurge(file);
     const int fd = fileno(file);
     struct stat status {};
-    if (patchable_ && fstat(fd, &status) == 0 &&
+    if (patchable_ && headerWritten_ && fstat(fd, &status) == 0 &&
         static_cast<uint64_t>(status.st_size) >= headerBytes_) {
         const uint64_t reached = static_cast<uint64_t>(status.st_size) - headerBytes_;
         const uint64_t whole = WholeFrameBytes(std::min(reached, dataLimit));
@@ -344,8 +491,9 @@ void CWAVPCMMuxer::CloseKeepingWhatReachedTheFile(uint64_t dataLimit) {
 
 int32_t CWAVPCMMuxer::Close() {
     if (file_) {
-        const bool flushed = (started_ || Start()) && std::fflush(file_.get()) == 0;
-        if (!flushed) {
+        const int32_t started = Start();
+        if (started != kWavMuxerSuccess) return started;
+        if (std::fflush(file_.get()) != 0) {
             CloseKeepingWhatReachedTheFile();
             return kWavMuxerIoError;
         }
@@ -365,15 +513,10 @@ int32_t CWAVPCMMuxer::Close() {
 int32_t CWAVPCMMuxer::Discard() {
     if (!file_) return kWavMuxerSuccess;
     if (started_) return Close();
-    if (!createdPath_.empty()) {
-        // Only the file this writer made: the path may have been replaced meanwhile.
-        struct stat status {};
-        if (lstat(createdPath_.c_str(), &status) == 0 && status.st_dev == createdDevice_ &&
-            status.st_ino == createdInode_) {
-            unlink(createdPath_.c_str());
-        }
-    }
+    // A file this writer created goes; an existing one was not touched.
+    __fpurge(file_.get());
     file_.reset();
+    RemoveCreatedFile();
     return kWavMuxerSuccess;
 }
 

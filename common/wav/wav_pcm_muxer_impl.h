@@ -21,6 +21,7 @@ public:
 
     int32_t Open(const char* path, int16_t channels, uint32_t sampleRate,
                  int16_t bitsPerSample) override;
+    int32_t Start() override;
     int32_t Close() override;
     int32_t Write(const uint8_t* data, int32_t length) override;
     int32_t Discard() override;
@@ -30,9 +31,19 @@ public:
     void SetDataBytesForTesting(uint64_t bytes) { dataBytes_ = bytes; }
 
 private:
-    // Truncates the output and writes the header, flushed so that the file is a valid WAV
-    // file from then on.
-    bool Start();
+    // Claim's word that the unnamed file could not be used: the output is opened by name.
+    static constexpr int32_t kTryByName = -1;
+    // Takes the output: the unnamed file `unnamedFd` to be linked as `path`, or with -1 the
+    // file `path` names.
+    int32_t Claim(const char* path, int unnamedFd);
+    // Writes the header at the start of the output; false when it could not be had whole.
+    bool WriteHeader();
+    // Writes the header over the start of a regular file, then cuts the file to it.
+    bool WriteHeaderInPlace();
+    // After a header that could not be written: the output as Open found it, where the disk
+    // allows it, and no file left open.
+    void GiveBackTheOutput();
+    void RemoveCreatedFile();
     // Flushes the samples written so far and rewrites the sizes in place to cover them.
     bool UpdateSizes();
     // Writes the sizes of a file whose audio holds `dataBytes`, followed by `tailBytes` (the
@@ -48,6 +59,9 @@ private:
     uint64_t WholeFrameBytes(uint64_t bytes) const;
 
     StdioFile file_;
+    // The header is in the file; the file is this writer's from then on (Start was called,
+    // or audio written).
+    bool headerWritten_ = false;
     bool started_ = false;
     // A regular file, whose sizes can be rewritten in place while samples are appended.
     bool patchable_ = false;
@@ -55,6 +69,9 @@ private:
     std::string createdPath_;
     dev_t createdDevice_ = 0;
     ino_t createdInode_ = 0;
+    // What Start overwrites of an existing file, to be put back if the header cannot be had.
+    std::vector<uint8_t> earlierStart_;
+    uint64_t earlierSize_ = 0;
 
     WavCarriedItems carried_;
     std::vector<uint8_t> header_;
@@ -65,6 +82,9 @@ private:
     // body of its "ds64" chunk (0 for a RIFF file).
     uint64_t dataSizeOffset_ = 0;
     uint64_t ds64Offset_ = 0;
+    uint16_t channels_ = 0;
+    uint32_t sampleRate_ = 0;
+    uint16_t bitsPerSample_ = 0;
     uint32_t blockAlign_ = 0;
     // How many sample bytes make a second of audio, and when the sizes are rewritten next.
     uint64_t sizeUpdateInterval_ = 0;
