@@ -12,6 +12,7 @@
 
 #include "test_files.h"
 #include "wav_fixture.h"
+#include "wav_header.h"
 #include "wav_layout.h"
 #include "wav_pcm_parser_impl.h"
 
@@ -40,6 +41,19 @@ const ByteVector kExtensibleStereoHeader = {
 
 ByteVector Slice(const ByteVector& bytes, size_t from, size_t count) {
     return ByteVector(bytes.begin() + from, bytes.begin() + from + count);
+}
+
+// Sizes are true from the first byte; a stream's say only that the audio runs to its end, in
+// the RIFF form also for an RF64 input.
+TEST(WavHeaderTest, EmptyAndStreamSizes) {
+    EXPECT_EQ(BuildWavHeader(2, 48000, 24, {}, false), kExtensibleStereoHeader);
+    WavCarriedItems rf64;
+    rf64.rf64 = true;
+    const ByteVector stream = BuildWavHeader(2, 48000, 24, rf64, true);
+    ASSERT_EQ(stream.size(), 68u);
+    EXPECT_EQ(Slice(stream, 0, 4), ByteVector({'R', 'I', 'F', 'F'}));
+    EXPECT_EQ(LoadU32At(stream, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(LoadU32At(stream, 64), 0xFFFFFFFFu);
 }
 
 TEST(WavPcmMuxerTest, WritesPlainHeaderUpTo16Bits) {

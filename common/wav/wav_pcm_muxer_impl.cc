@@ -18,113 +18,16 @@
 #include <new>
 #include <utility>
 
+#include "riff.h"
+#include "wav_header.h"
+
 namespace {
 
-constexpr uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
-                                       0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-constexpr uint16_t kFormatTagPcm = 1;
-constexpr uint16_t kFormatTagExtensible = 0xFFFE;
-// Both size fields carry this when the real sizes do not fit them: readers take the data
-// as running to the end of the file instead of trusting a wrapped count.
-constexpr uint32_t kOversizedField = 0xFFFFFFFF;
-// The data size field of a header without samples.
-constexpr uint32_t kEmptyDataSize = 0;
 // Where the two 32-bit sizes lie this close together, one write updates both, so that no
 // instant shows them disagreeing.
 constexpr uint64_t kOneWriteSizeSpan = 512;
-// The "ds64" chunk of an RF64 file comes first, its body holding the RIFF size, the data size
-// and the frame count, 64 bits each, then an empty table of other chunks' sizes.
-constexpr uint64_t kDs64BodyOffset = 20;
-constexpr uint32_t kDs64BodySize = 28;
 // How often the sizes are rewritten when the rate gives no second of audio to count by.
 constexpr uint64_t kFallbackSizeUpdateBytes = 1 << 20;
-
-void PutU16(std::vector<uint8_t>& bytes, uint16_t value) {
-    bytes.push_back(static_cast<uint8_t>(value));
-    bytes.push_back(static_cast<uint8_t>(value >> 8));
-}
-
-void PutU32(std::vector<uint8_t>& bytes, uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-void PutU64(std::vector<uint8_t>& bytes, uint64_t value) {
-    for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-void PutId(std::vector<uint8_t>& bytes, const char (&id)[5]) {
-    bytes.insert(bytes.end(), id, id + 4);
-}
-
-uint32_t ChannelMask(int16_t channels) {
-    const uint16_t count = static_cast<uint16_t>(channels);
-    return count >= 32 ? 0xFFFFFFFFu : (1u << count) - 1u;
-}
-
-// The block align field is 16 bits wide; the byte rate follows from what it holds.
-uint16_t BlockAlign(int16_t channels, int16_t bitsPerSample) {
-    return static_cast<uint16_t>(channels * (bitsPerSample / 8));
-}
-
-// Up to 16 bits the plain PCM format chunk, above it the extensible one; the extensible one
-// also where the input names other speakers than the first `channels`, which is all a plain
-// chunk can say. Then the chunks the input had before its audio, and the data chunk header.
-// An input with nothing else gets the bare 44- or 68-byte header. The sizes are true from the
-// first byte: those of a file without samples. A stream (an output whose sizes cannot be
-// rewritten later) says instead that its audio runs to the end, in the 32-bit form that every
-// reader knows.
-std::vector<uint8_t> BuildHeader(int16_t channels, uint32_t sampleRate, int16_t bitsPerSample,
-                                 const WavCarriedItems& carried, bool stream) {
-    const uint32_t mask = carried.channelMask != 0 ? carried.channelMask : ChannelMask(channels);
-    const bool otherSpeakers = mask != ChannelMask(channels);
-    const bool extensible = bitsPerSample > 16 || otherSpeakers;
-    const bool rf64 = carried.rf64 && !stream;
-    const uint16_t blockAlign = BlockAlign(channels, bitsPerSample);
-    std::vector<uint8_t> header;
-    if (rf64) {
-        PutId(header, "RF64");
-        PutU32(header, kOversizedField);
-        PutId(header, "WAVE");
-        PutId(header, "ds64");
-        PutU32(header, kDs64BodySize);
-        PutU64(header, 0);  // RIFF size, set below
-        PutU64(header, 0);  // data size
-        PutU64(header, 0);  // frame count
-        PutU32(header, 0);  // table length
-    } else {
-        PutId(header, "RIFF");
-        PutU32(header, 0);  // set below
-        PutId(header, "WAVE");
-    }
-    PutId(header, "fmt ");
-    PutU32(header, extensible ? 40 : 16);
-    PutU16(header, extensible ? kFormatTagExtensible : kFormatTagPcm);
-    PutU16(header, static_cast<uint16_t>(channels));
-    PutU32(header, sampleRate);
-    PutU32(header, static_cast<uint32_t>(blockAlign) * sampleRate);
-    PutU16(header, blockAlign);
-    PutU16(header, static_cast<uint16_t>(bitsPerSample));
-    if (extensible) {
-        PutU16(header, 22);
-        PutU16(header, static_cast<uint16_t>(bitsPerSample));
-        PutU32(header, mask);
-        header.insert(header.end(), kPcmSubFormat, kPcmSubFormat + sizeof kPcmSubFormat);
-    }
-    header.insert(header.end(), carried.chunksBeforeAudio.begin(), carried.chunksBeforeAudio.end());
-    PutId(header, "data");
-    PutU32(header, rf64 || stream ? kOversizedField : kEmptyDataSize);
-
-    const uint64_t emptyRiffSize = header.size() - 8;
-    std::vector<uint8_t> size;
-    if (rf64) {
-        PutU64(size, emptyRiffSize);
-        std::copy(size.begin(), size.end(), header.begin() + kDs64BodyOffset);
-    } else {
-        PutU32(size, stream ? kOversizedField : static_cast<uint32_t>(emptyRiffSize));
-        std::copy(size.begin(), size.end(), header.begin() + 4);
-    }
-    return header;
-}
 
 bool PwriteBytes(int fd, const std::vector<uint8_t>& bytes, uint64_t offset) {
     return pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
@@ -216,7 +119,7 @@ int32_t CWAVPCMMuxer::Open(const char* path, int16_t channels, uint32_t sampleRa
     channels_ = static_cast<uint16_t>(channels);
     sampleRate_ = sampleRate;
     bitsPerSample_ = static_cast<uint16_t>(bitsPerSample);
-    blockAlign_ = BlockAlign(channels, bitsPerSample);
+    blockAlign_ = WavBlockAlign(channels, bitsPerSample);
     const uint64_t bytesPerSecond = static_cast<uint64_t>(blockAlign_) * sampleRate;
     sizeUpdateInterval_ = bytesPerSecond > 0 ? bytesPerSecond : kFallbackSizeUpdateBytes;
     // A new file should appear under its name with its header already in it: it is made
@@ -265,8 +168,8 @@ int32_t CWAVPCMMuxer::Claim(const char* path, int unnamedFd) {
     patchable_ = S_ISREG(status.st_mode);
     earlierSize_ = created.empty() && !unnamed && patchable_ ? status.st_size : 0;
     try {
-        header_ = BuildHeader(static_cast<int16_t>(channels_), sampleRate_,
-                              static_cast<int16_t>(bitsPerSample_), carried_, !patchable_);
+        header_ = BuildWavHeader(static_cast<int16_t>(channels_), sampleRate_,
+                                 static_cast<int16_t>(bitsPerSample_), carried_, !patchable_);
         // The bytes Start overwrites, kept to be put back should the header not fit.
         if (earlierSize_ > 0) {
             earlierStart_.resize(std::min<uint64_t>(earlierSize_, header_.size()));
@@ -323,8 +226,8 @@ bool CWAVPCMMuxer::WriteHeader() {
     // A disk too full for the input's chunks may still take the audio: the chunks go first.
     carried_.chunksBeforeAudio = std::vector<uint8_t>();
     try {
-        header_ = BuildHeader(static_cast<int16_t>(channels_), sampleRate_,
-                              static_cast<int16_t>(bitsPerSample_), carried_, false);
+        header_ = BuildWavHeader(static_cast<int16_t>(channels_), sampleRate_,
+                                 static_cast<int16_t>(bitsPerSample_), carried_, false);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -416,8 +319,8 @@ bool CWAVPCMMuxer::PatchSizes(int fd, uint64_t dataBytes, uint64_t tailBytes) co
     const bool fits = riffBytes <= 0xFFFFFFFFu;
     std::vector<uint8_t> riffSize;
     std::vector<uint8_t> dataSize;
-    PutU32(riffSize, fits ? static_cast<uint32_t>(riffBytes) : kOversizedField);
-    PutU32(dataSize, fits ? static_cast<uint32_t>(dataBytes) : kOversizedField);
+    PutU32(riffSize, fits ? static_cast<uint32_t>(riffBytes) : kUnknownSize);
+    PutU32(dataSize, fits ? static_cast<uint32_t>(dataBytes) : kUnknownSize);
     if (dataSizeOffset_ + 4 > kOneWriteSizeSpan) {
         return PwriteBytes(fd, riffSize, 4) && PwriteBytes(fd, dataSize, dataSizeOffset_);
     }
