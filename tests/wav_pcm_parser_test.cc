@@ -187,10 +187,13 @@ TEST_F(WavPcmParserTest, DataRegionLimits) {
     int64_t frames = 0;
     uint64_t mediaTime = 0;
 
-    {
+    // Up to a ds64 size of nearly 2^64, which must not wrap round to before the data.
+    for (const ByteVector& contents :
+         {RiffFile({fmt, ChunkDeclaring("data", 1000, Pattern(10))}),
+          Rf64File({fmt, ChunkDeclaring("data", ~0u, Pattern(10))}, ~uint64_t{15}, 2)}) {
         SCOPED_TRACE("data size larger than the file: whole frames that remain, then end");
-        ASSERT_EQ(OpenBytes(RiffFile({fmt, ChunkDeclaring("data", 1000, Pattern(10))})),
-                  kWavParserSuccess);
+        ASSERT_EQ(OpenBytes(contents), kWavParserSuccess);
+        EXPECT_TRUE(parser_.CarriedItems().notes.empty());
         frames = 16;
         ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
         EXPECT_EQ(frames, 2);

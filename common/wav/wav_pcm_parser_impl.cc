@@ -373,6 +373,9 @@ bool CWavPcmParser::ReadChunkInto(std::vector<uint8_t>& chunks, uint32_t id, uin
 // once, and only as far as they make sense: the audio itself does not depend on them.
 void CWavPcmParser::KeepChunksAfterAudio() {
     const uint64_t end = static_cast<uint64_t>(fileEnd_);
+    // Compared before any addition: a data size of nearly 2^64 must not wrap round to an
+    // offset inside the file. Audio up to the end leaves nothing behind it.
+    if (dataSize_ >= end - static_cast<uint64_t>(dataStart_)) return;
     uint64_t at = DataEnd() + (dataSize_ & 1);
     while (at < end && end - at >= 8) {
         // Walking the rest of a file of many small chunks can take a while.
@@ -398,6 +401,11 @@ void CWavPcmParser::KeepChunksAfterAudio() {
     }
 }
 
+uint64_t CWavPcmParser::DataEnd() const {
+    const uint64_t start = static_cast<uint64_t>(dataStart_);
+    return start + std::min(dataSize_, std::numeric_limits<uint64_t>::max() - start);
+}
+
 int32_t CWavPcmParser::Close() {
     file_.reset();
     riffHeader_ = RiffHeader();
@@ -420,7 +428,7 @@ int32_t CWavPcmParser::Read(uint8_t* buffer, int64_t* frames, uint64_t* mediaTim
     uint64_t length = static_cast<uint64_t>(delivered) * frameSize_;
     const uint64_t position = static_cast<uint64_t>(position_);
     const uint64_t dataEnd = DataEnd();
-    if (position + length > dataEnd) {
+    if (position > dataEnd || length > dataEnd - position) {
         // A trailing partial frame is still read into the buffer, but not counted.
         length = position < dataEnd ? dataEnd - position : 0;
         delivered = static_cast<int64_t>(length / frameSize_);

@@ -60,7 +60,9 @@ private:
     // `got` counts the body bytes read, for the caller to move back over.
     bool ReadChunkInto(std::vector<uint8_t>& chunks, uint32_t id, uint32_t size, size_t& got);
     void KeepChunksAfterAudio();
-    uint64_t DataEnd() const { return static_cast<uint64_t>(dataStart_) + dataSize_; }
+    // A 64-bit data size may claim more than any file holds: its end is then past every byte
+    // of the file, not wrapped round to before the start of the data.
+    uint64_t DataEnd() const;
     bool StopRequested() const;
 
     StdioFile file_;
