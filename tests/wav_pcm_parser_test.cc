@@ -381,9 +381,9 @@ TEST_F(WavPcmParserTest, LeavesOutMd5AndWhatPassesTheLimitWithANote) {
     const uint64_t limit = kCarriedChunkBytesLimit;
     const ByteVector first = Chunk("big1", ByteVector(limit / 2, 1));
     const ByteVector second = Chunk("big2", ByteVector(limit / 2, 2));  // 16 bytes too many
-    const ByteVector small = Chunk("note", Pattern(8));
-    ASSERT_EQ(OpenBytes(RiffFile({FormatChunk(2, 48000, 16), first, Chunk("data", Pattern(8)),
-                                  Chunk("MD5 ", Pattern(16)), second, small})),
+    const ByteVector small = Chunk("note", Pattern(8)), md5 = Chunk("MD5 ", Pattern(16));
+    ASSERT_EQ(OpenBytes(RiffFile({FormatChunk(2, 48000, 16), first, Chunk("data", Pattern(8)), md5,
+                                  second, small, md5})),
               kWavParserSuccess);
     const WavCarriedItems& carried = parser_.CarriedItems();
     EXPECT_EQ(carried.chunksBeforeAudio, first);

@@ -118,11 +118,17 @@ int32_t CWavPcmParser::Open(const char* path, WavPcmFormat* format, bool sizeFro
     ds64DataSize_ = 0;
     carried_ = WavCarriedItems();
     carriedBytes_ = 0;
+    leftOutChunks_ = 0;
+    leftOutBytes_ = 0;
+    leftOutNote_ = kNoNote;
+    md5Noted_ = false;
+    memoryNoted_ = false;
 
     file_.reset(fopen64(path, "rb"));
     if (!file_) return kWavParserIoError;
     const int32_t result = ParseHeaders(format, sizeFromFile);
     if (result != kWavParserSuccess) file_.reset();
+    if (result == kWavParserSuccess) SumUpLeftOut();
     return result;
 }
 
@@ -301,28 +307,30 @@ void CWavPcmParser::TakeChunk(uint32_t id, uint32_t size, bool beforeAudio) {
     try {
         KeepChunk(id, size, beforeAudio);
     } catch (const std::bad_alloc&) {
-        try {
-            carried_.notes.push_back("Note: a chunk of the input is not copied: not enough memory");
-        } catch (const std::bad_alloc&) {
-        }
+        NoteOnce(memoryNoted_, "Note: a chunk of the input is not copied: not enough memory");
+    }
+}
+
+void CWavPcmParser::NoteOnce(bool& noted, const char* note) {
+    if (noted) return;
+    try {
+        carried_.notes.push_back(note);
+        noted = true;
+    } catch (const std::bad_alloc&) {
     }
 }
 
 void CWavPcmParser::KeepChunk(uint32_t id, uint32_t size, bool beforeAudio) {
     // It certifies the exact audio bytes, which the watermark changes.
     if (id == kMd5Id) {
-        carried_.notes.push_back(
-            "Note: the input's MD5 chunk is not copied: it certifies the audio as it was before "
-            "the watermark");
+        NoteOnce(md5Noted_,
+                 "Note: the input's MD5 chunk is not copied: it certifies the audio as it was "
+                 "before the watermark");
         return;
     }
     if (DescribesTheFile(id)) return;
     if (carriedBytes_ + 8 + PaddedSize(size) > kCarriedChunkBytesLimit) {
-        carried_.notes.push_back("Note: the input's " + ChunkName(id) + " chunk (" +
-                                 std::to_string(size) +
-                                 " bytes) is not copied: the chunks copied from an input may "
-                                 "take " +
-                                 std::to_string(kCarriedChunkBytesLimit >> 20) + " MiB in all");
+        LeaveOut(id, size);
         return;
     }
     std::vector<uint8_t>& chunks =
@@ -367,6 +375,35 @@ bool CWavPcmParser::ReadChunkInto(std::vector<uint8_t>& chunks, uint32_t id, uin
     }
     chunks.resize(start + 8 + PaddedSize(size), 0);
     return true;
+}
+
+void CWavPcmParser::LeaveOut(uint32_t id, uint32_t size) {
+    ++leftOutChunks_;
+    leftOutBytes_ += 8 + PaddedSize(size);
+    if (leftOutChunks_ > 1) return;
+    try {
+        carried_.notes.push_back("Note: the input's " + ChunkName(id) + " chunk (" +
+                                 std::to_string(size) +
+                                 " bytes) is not copied: the chunks copied from an input may "
+                                 "take " +
+                                 std::to_string(kCarriedChunkBytesLimit >> 20) + " MiB in all");
+        leftOutNote_ = carried_.notes.size() - 1;
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+void CWavPcmParser::SumUpLeftOut() {
+    if (leftOutNote_ == kNoNote || leftOutChunks_ < 2) return;
+    try {
+        carried_.notes[leftOutNote_] =
+            "Note: " + std::to_string(leftOutChunks_) + " of the input's chunks (" +
+            std::to_string(leftOutBytes_) +
+            " bytes, headers included) are not copied: the chunks copied from an input may "
+            "take " +
+            std::to_string(kCarriedChunkBytesLimit >> 20) + " MiB in all";
+    } catch (const std::bad_alloc&) {
+        // The note of the first chunk stays: still true, if short of the whole count.
+    }
 }
 
 // The chunks behind the audio are never read by the walk that finds it; they are read here,
