@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "wav_layout.h"
 
 namespace {
 
@@ -115,6 +116,10 @@ ByteVector WavWithFormat(uint16_t channels, uint32_t rate, uint16_t bits) {
     return SimpleWav(channels, rate, bits, Pattern(2048));
 }
 
+const ByteVector kDs64Near2To64 = Rf64File({Chunk("fmt ", PlainFormatBody(2, 48000, 16)),
+                                            ChunkDeclaring("data", 0xFFFFFFFF, Pattern(3000))},
+                                           ~uint64_t{15}, 750);  // runs to the end of the file
+
 const BadInputRow kRows[] = {
     {"EmptyFile", Tool::kEmbed, InputFile({}), 44, "Unable to open input file"},
     {"Garbage", Tool::kEmbed, InputFile(Pattern(5000, 3)), 45, "Unable to open input file"},
@@ -128,6 +133,8 @@ const BadInputRow kRows[] = {
      InputFile(RiffFile({Chunk("fmt ", PlainFormatBody(2, 48000, 16)),
                          ChunkDeclaring("data", 0xFFFFFFFE, Pattern(3000))})),
      0, ""},
+    {"Ds64DataSizeNear2To64", Tool::kEmbed, InputFile(kDs64Near2To64), 0, ""},
+    {"Ds64DataSizeNear2To64Online", Tool::kOnline, InputFile(kDs64Near2To64), 0, ""},
     {"HugeChunkBeforeFormat", Tool::kEmbed,
      InputFile(
          RiffFile({ChunkDeclaring("LIST", 0xFFFFFFF0, Pattern(4)),

@@ -42,6 +42,23 @@ TEST(E2eInputLimitsTest, PreallocatedFileOfZerosIsRefusedAtOnce) {
     }
 }
 
+// Millions of empty chunks before the audio: those past the limit of the chunks carried make
+// one note, and neither notes nor memory grow with their number.
+TEST(E2eInputLimitsTest, MillionsOfChunksMakeOneNoteInBoundedMemory) {
+    OnlineJob job;
+    ByteVector flood(8 * 3000000);  // chunks "aaaa" of no bytes
+    for (size_t i = 0; i < flood.size(); ++i) flood[i] = i % 8 < 4 ? 'a' : 0;
+    WriteWholeFile(job.input(), RiffFile({Chunk("fmt ", PlainFormatBody(2, 48000, 16)), flood,
+                                          Chunk("data", job.samples())}));
+    const ProcessResult result = job.Run();
+    EXPECT_EQ(result.exitStatus, 0) << result.out;
+    EXPECT_LT(result.peakMemoryKiB, 200 * 1024);
+    ASSERT_LT(result.err.size(), 65536u);
+    EXPECT_EQ(result.err,
+              "Note: 1951424 of the input's chunks (15611392 bytes, headers included) are not "
+              "copied: the chunks copied from an input may take 8 MiB in all\n");
+}
+
 // The limit is 16 MiB: a job description that size still goes through, one byte more is
 // refused before anything reaches the embedder.
 TEST(E2eInputLimitsTest, MetadataFileIsReadUpTo16MiB) {

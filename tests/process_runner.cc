@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -154,8 +155,10 @@ bool ChildProcess::Pump(std::chrono::steady_clock::time_point until) {
         }
         if (!exited_) {
             int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            rusage usage{};
+            if (wait4(pid_, &status, WNOHANG, &usage) == pid_) {
                 exited_ = true;
+                result_.peakMemoryKiB = usage.ru_maxrss;
                 if (WIFEXITED(status)) result_.exitStatus = WEXITSTATUS(status);
                 if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
             }

@@ -32,6 +32,7 @@ struct ProcessResult {
     int exitStatus = -1;  // -1 when ended by a signal
     int signal = 0;       // the terminating signal, or 0
     bool timedOut = false;
+    long peakMemoryKiB = 0;  // the child's peak resident memory
     std::string out;
     std::string err;
 };

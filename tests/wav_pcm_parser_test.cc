@@ -187,10 +187,13 @@ TEST_F(WavPcmParserTest, DataRegionLimits) {
     int64_t frames = 0;
     uint64_t mediaTime = 0;
 
-    {
+    // Up to a ds64 size of nearly 2^64, which must not wrap round to before the data.
+    for (const ByteVector& contents :
+         {RiffFile({fmt, ChunkDeclaring("data", 1000, Pattern(10))}),
+          Rf64File({fmt, ChunkDeclaring("data", ~0u, Pattern(10))}, ~uint64_t{15}, 2)}) {
         SCOPED_TRACE("data size larger than the file: whole frames that remain, then end");
-        ASSERT_EQ(OpenBytes(RiffFile({fmt, ChunkDeclaring("data", 1000, Pattern(10))})),
-                  kWavParserSuccess);
+        ASSERT_EQ(OpenBytes(contents), kWavParserSuccess);
+        EXPECT_TRUE(parser_.CarriedItems().notes.empty());
         frames = 16;
         ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
         EXPECT_EQ(frames, 2);
@@ -378,9 +381,9 @@ TEST_F(WavPcmParserTest, LeavesOutMd5AndWhatPassesTheLimitWithANote) {
     const uint64_t limit = kCarriedChunkBytesLimit;
     const ByteVector first = Chunk("big1", ByteVector(limit / 2, 1));
     const ByteVector second = Chunk("big2", ByteVector(limit / 2, 2));  // 16 bytes too many
-    const ByteVector small = Chunk("note", Pattern(8));
-    ASSERT_EQ(OpenBytes(RiffFile({FormatChunk(2, 48000, 16), first, Chunk("data", Pattern(8)),
-                                  Chunk("MD5 ", Pattern(16)), second, small})),
+    const ByteVector small = Chunk("note", Pattern(8)), md5 = Chunk("MD5 ", Pattern(16));
+    ASSERT_EQ(OpenBytes(RiffFile({FormatChunk(2, 48000, 16), first, Chunk("data", Pattern(8)), md5,
+                                  second, small, md5})),
               kWavParserSuccess);
     const WavCarriedItems& carried = parser_.CarriedItems();
     EXPECT_EQ(carried.chunksBeforeAudio, first);

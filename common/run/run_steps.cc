@@ -93,11 +93,13 @@ bool FeedingGoesOn(RunState& run) {
 
 bool ReadWavBlock(RunState& run, int64_t& frameCount, uint64_t& mediaTime) {
     const int32_t result = run.reader->Read(run.samples.buffer.data, &frameCount, &mediaTime);
-    if (result == kWavParserEndOfData) {
+    if (result != kWavParserEndOfData) run.check.reader.CheckResult(result, "Reading error");
+    // A read that brings no whole frame ends the feeding: taken for a block, it would feed
+    // empty blocks, for ever if the reader makes no progress.
+    if (result == kWavParserEndOfData || frameCount <= 0) {
         run.fed.endOfInput = true;
         return false;
     }
-    run.check.reader.CheckResult(result, "Reading error");
     run.samples.buffer.size =
         run.format.nbChannels * static_cast<uint64_t>(frameCount) * (run.format.bitsPerSample / 8);
     return true;

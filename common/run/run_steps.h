@@ -89,7 +89,8 @@ void StartFeeding();
 bool FeedingGoesOn(RunState& run);
 
 // The next block of the WAV input, into the sample buffer; `frameCount` frames are asked for
-// and the whole frames delivered are left in it. False at the end of the data.
+// and the whole frames delivered are left in it. False at the end of the data, and when a
+// read brings no whole frame.
 bool ReadWavBlock(RunState& run, int64_t& frameCount, uint64_t& mediaTime);
 
 // Waits until the block read is due, then keeps the embedder's time code in step. Returns the

@@ -8,8 +8,8 @@
 #include <vector>
 
 // Metadata rarely takes more than a few hundred kilobytes; a chunk that would take the chunks
-// kept past this total is left out (with a note), so that an input cannot make the run hold
-// an unbounded amount of memory.
+// kept past this total is left out (one note counts all those left out), so that an input
+// cannot make the run hold an unbounded amount of memory.
 constexpr uint64_t kCarriedChunkBytesLimit = uint64_t{8} << 20;
 
 struct WavCarriedItems {
@@ -21,6 +21,6 @@ struct WavCarriedItems {
     uint32_t channelMask = 0;
     // The input is an RF64 file: its sizes are 64-bit, in a "ds64" chunk.
     bool rf64 = false;
-    // One line per thing of the input that is not carried, and why, for standard error.
+    // One line per kind of thing of the input that is not carried, and why, for standard error.
     std::vector<std::string> notes;
 };

@@ -118,11 +118,17 @@ int32_t CWavPcmParser::Open(const char* path, WavPcmFormat* format, bool sizeFro
     ds64DataSize_ = 0;
     carried_ = WavCarriedItems();
     carriedBytes_ = 0;
+    leftOutChunks_ = 0;
+    leftOutBytes_ = 0;
+    leftOutNote_ = kNoNote;
+    md5Noted_ = false;
+    memoryNoted_ = false;
 
     file_.reset(fopen64(path, "rb"));
     if (!file_) return kWavParserIoError;
     const int32_t result = ParseHeaders(format, sizeFromFile);
     if (result != kWavParserSuccess) file_.reset();
+    if (result == kWavParserSuccess) SumUpLeftOut();
     return result;
 }
 
@@ -301,28 +307,30 @@ void CWavPcmParser::TakeChunk(uint32_t id, uint32_t size, bool beforeAudio) {
     try {
         KeepChunk(id, size, beforeAudio);
     } catch (const std::bad_alloc&) {
-        try {
-            carried_.notes.push_back("Note: a chunk of the input is not copied: not enough memory");
-        } catch (const std::bad_alloc&) {
-        }
+        NoteOnce(memoryNoted_, "Note: a chunk of the input is not copied: not enough memory");
+    }
+}
+
+void CWavPcmParser::NoteOnce(bool& noted, const char* note) {
+    if (noted) return;
+    try {
+        carried_.notes.push_back(note);
+        noted = true;
+    } catch (const std::bad_alloc&) {
     }
 }
 
 void CWavPcmParser::KeepChunk(uint32_t id, uint32_t size, bool beforeAudio) {
     // It certifies the exact audio bytes, which the watermark changes.
     if (id == kMd5Id) {
-        carried_.notes.push_back(
-            "Note: the input's MD5 chunk is not copied: it certifies the audio as it was before "
-            "the watermark");
+        NoteOnce(md5Noted_,
+                 "Note: the input's MD5 chunk is not copied: it certifies the audio as it was "
+                 "before the watermark");
         return;
     }
     if (DescribesTheFile(id)) return;
     if (carriedBytes_ + 8 + PaddedSize(size) > kCarriedChunkBytesLimit) {
-        carried_.notes.push_back("Note: the input's " + ChunkName(id) + " chunk (" +
-                                 std::to_string(size) +
-                                 " bytes) is not copied: the chunks copied from an input may "
-                                 "take " +
-                                 std::to_string(kCarriedChunkBytesLimit >> 20) + " MiB in all");
+        LeaveOut(id, size);
         return;
     }
     std::vector<uint8_t>& chunks =
@@ -369,10 +377,42 @@ bool CWavPcmParser::ReadChunkInto(std::vector<uint8_t>& chunks, uint32_t id, uin
     return true;
 }
 
+void CWavPcmParser::LeaveOut(uint32_t id, uint32_t size) {
+    ++leftOutChunks_;
+    leftOutBytes_ += 8 + PaddedSize(size);
+    if (leftOutChunks_ > 1) return;
+    try {
+        carried_.notes.push_back("Note: the input's " + ChunkName(id) + " chunk (" +
+                                 std::to_string(size) +
+                                 " bytes) is not copied: the chunks copied from an input may "
+                                 "take " +
+                                 std::to_string(kCarriedChunkBytesLimit >> 20) + " MiB in all");
+        leftOutNote_ = carried_.notes.size() - 1;
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+void CWavPcmParser::SumUpLeftOut() {
+    if (leftOutNote_ == kNoNote || leftOutChunks_ < 2) return;
+    try {
+        carried_.notes[leftOutNote_] =
+            "Note: " + std::to_string(leftOutChunks_) + " of the input's chunks (" +
+            std::to_string(leftOutBytes_) +
+            " bytes, headers included) are not copied: the chunks copied from an input may "
+            "take " +
+            std::to_string(kCarriedChunkBytesLimit >> 20) + " MiB in all";
+    } catch (const std::bad_alloc&) {
+        // The note of the first chunk stays: still true, if short of the whole count.
+    }
+}
+
 // The chunks behind the audio are never read by the walk that finds it; they are read here,
 // once, and only as far as they make sense: the audio itself does not depend on them.
 void CWavPcmParser::KeepChunksAfterAudio() {
     const uint64_t end = static_cast<uint64_t>(fileEnd_);
+    // Compared before any addition: a data size of nearly 2^64 must not wrap round to an
+    // offset inside the file. Audio up to the end leaves nothing behind it.
+    if (dataSize_ >= end - static_cast<uint64_t>(dataStart_)) return;
     uint64_t at = DataEnd() + (dataSize_ & 1);
     while (at < end && end - at >= 8) {
         // Walking the rest of a file of many small chunks can take a while.
@@ -398,6 +438,11 @@ void CWavPcmParser::KeepChunksAfterAudio() {
     }
 }
 
+uint64_t CWavPcmParser::DataEnd() const {
+    const uint64_t start = static_cast<uint64_t>(dataStart_);
+    return start + std::min(dataSize_, std::numeric_limits<uint64_t>::max() - start);
+}
+
 int32_t CWavPcmParser::Close() {
     file_.reset();
     riffHeader_ = RiffHeader();
@@ -420,7 +465,7 @@ int32_t CWavPcmParser::Read(uint8_t* buffer, int64_t* frames, uint64_t* mediaTim
     uint64_t length = static_cast<uint64_t>(delivered) * frameSize_;
     const uint64_t position = static_cast<uint64_t>(position_);
     const uint64_t dataEnd = DataEnd();
-    if (position + length > dataEnd) {
+    if (position > dataEnd || length > dataEnd - position) {
         // A trailing partial frame is still read into the buffer, but not counted.
         length = position < dataEnd ? dataEnd - position : 0;
         delivered = static_cast<int64_t>(length / frameSize_);
