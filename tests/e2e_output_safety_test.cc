@@ -353,30 +353,48 @@ TEST(E2eOutputSafetyTest, StandardOutputOntoTheInputIsRefused) {
 }
 
 // A program started with standard descriptors closed would open its input and output on them;
-// a console line (here a library warning, printed even when silent) then lands in the audio.
+// a console line (a library warning, printed even when silent) then lands in the audio. Raw
+// standard input opens no file: the output is then the first file the run opens.
 TEST(E2eOutputSafetyTest, ClosedStandardDescriptorsCannotReceiveConsoleLines) {
-    for (const char* closing : {"<&- >&-", "<&- 2>&-", "<&- >&- 2>&-"}) {
+    struct Row {
+        const char* closing;
+        bool rawInput;
+    };
+    for (const Row& row : {Row{"<&- >&-", false}, Row{"<&- 2>&-", false},
+                           Row{"<&- >&- 2>&-", false}, Row{"2>&-", true}}) {
         for (const bool online : {false, true}) {
-            SCOPED_TRACE(std::string(closing) + (online ? ", online" : ""));
+            if (online && row.rawInput) continue;  // the online tool reads WAV files only
+            SCOPED_TRACE(std::string(row.closing) + (online ? ", online" : ""));
             WorkDir dir;
             const ByteVector samples = TestSamples(3000, 2, 16);
             WriteWholeFile(dir.path("in.wav"), SimpleWav(2, 48000, 16, samples));
             WriteWholeFile(dir.path("job.json"), "{\"title\":\"x\"}");
-            ProcessOptions options;
-            options.args = {"-c", std::string("exec \"$0\" \"$@\" ") + closing,
-                            online ? OnlineEmbedderToolPath() : EmbedderToolPath(),
-                            dir.path("in.wav"), dir.path("out.wav")};
-            options.args = online ? Concat(options.args, OnlineAccountArgs(dir.path("job.json")))
-                                  : Concat(options.args, {"--silent"});
-            // No trace file: it would take the lowest free descriptor first.
-            options.unsetEnv = {"PELLION_STANDIN_TRACE"};
-            options.env = {{"PELLION_STANDIN_FAULTS", "message@Initialize=1:7:careful"}};
-            options.stdinDevNull = true;
-            const ProcessResult result = RunProcess("/bin/sh", options);
-            EXPECT_EQ(result.exitStatus, 0) << result.err;
-            const WrittenWav wav = ReadWrittenWav(dir.path("out.wav"));
-            EXPECT_TRUE(wav.complete) << wav.problem;
-            EXPECT_EQ(WithoutMark(wav.samples, 16), WithoutMark(samples, 16));
+            ByteVector outputs[2];
+            for (const bool closed : {false, true}) {
+                ProcessOptions options;
+                options.args = {"-c",
+                                std::string("exec \"$0\" \"$@\" ") + (closed ? row.closing : ""),
+                                online ? OnlineEmbedderToolPath() : EmbedderToolPath(),
+                                row.rawInput ? "stdin" : dir.path("in.wav"), dir.path("out.wav")};
+                options.args = online
+                                   ? Concat(options.args, OnlineAccountArgs(dir.path("job.json")))
+                                   : Concat(options.args, {"--silent"});
+                if (row.rawInput) options.args = Concat(options.args, StdinFormatArgs(2, 16, "le"));
+                // No trace file: it would take the lowest free descriptor first.
+                options.unsetEnv = {"PELLION_STANDIN_TRACE"};
+                // A warning to the listener, and one on standard error about a rule the
+                // library cannot read.
+                options.env = {{"PELLION_STANDIN_FAULTS", "message@Initialize=1:7:careful;unread"}};
+                options.stdinDevNull = !row.rawInput;
+                if (row.rawInput) options.stdinChunks = StdinAtOnce(samples);
+                const ProcessResult result = RunProcess("/bin/sh", options);
+                EXPECT_EQ(result.exitStatus, 0) << result.err;
+                const WrittenWav wav = ReadWrittenWav(dir.path("out.wav"));
+                EXPECT_TRUE(wav.complete) << wav.problem;
+                EXPECT_EQ(WithoutMark(wav.samples, 16), WithoutMark(samples, 16));
+                outputs[closed] = ReadWholeFile(dir.path("out.wav"));
+            }
+            EXPECT_EQ(outputs[0], outputs[1]);
         }
     }
 }

@@ -25,7 +25,7 @@ void PrintResultLine(std::ostream& out, const RunResult& result, bool printSucce
 }
 
 void PrintInterruptedLine(std::ostream& out, std::string_view signalName, bool beforeAudio,
-                          uint64_t outputFrames) {
+                          uint64_t outputFrames, bool outputTookAll) {
     out << "[INTERRUPTED] Stopped by " << signalName;
     if (beforeAudio) {
         out << " before any audio was fed; no output was written." << std::endl;
@@ -34,8 +34,9 @@ void PrintInterruptedLine(std::ostream& out, std::string_view signalName, bool b
     // The output's frames are the input's, at 48000 Hz.
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(outputFrames) / 48000.0);
-    out << ". The output holds " << seconds << " s of audio (" << outputFrames << " frames)."
-        << std::endl;
+    out << ". The output holds " << seconds << " s of audio (" << outputFrames << " frames).";
+    if (!outputTookAll) out << " The output did not take all the audio.";
+    out << std::endl;
 }
 
 int InterruptedExitStatus(int signalNumber) {

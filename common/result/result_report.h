@@ -49,9 +49,10 @@ void PrintResultLine(std::ostream& out, const RunResult& result, bool printSucce
 
 // The result line of a run that a stop signal ended, in place of "[SUCCESS]": it names the
 // signal and how much audio the output holds, so that no one takes a cut-off output for a
-// finished one.
+// finished one. `outputTookAll` is false when the output stopped taking audio before all that
+// was fed reached it.
 void PrintInterruptedLine(std::ostream& out, std::string_view signalName, bool beforeAudio,
-                          uint64_t outputFrames);
+                          uint64_t outputFrames, bool outputTookAll);
 
 // 128 + the signal number, as a shell reports a process the signal ended.
 int InterruptedExitStatus(int signalNumber);

@@ -80,7 +80,7 @@ int32_t PellionEmbedderListenerSample::Open(const char* outputFile, int32_t samp
                                             int32_t nbChannels, int32_t bitsPerSample) {
     bitsPerSample_ = bitsPerSample;
     if (outputIsStdout) {
-        std::setvbuf(stdout, nullptr, _IONBF, 0);
+        output_.PrepareStdout();
         return kWavMuxerSuccess;
     }
     output_.CreateWriter();

@@ -4,13 +4,19 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "wav_pcm_muxer.h"
 
 class ListenerOutput {
 public:
+    // The outcome of an output that stopped taking audio after a stop signal: the run was
+    // interrupted and its output holds less than was fed, but nothing failed.
+    static constexpr int32_t kAbandonedAfterStop = -1;
+
     ListenerOutput() = default;
     ListenerOutput(const ListenerOutput&) = delete;
     ListenerOutput& operator=(const ListenerOutput&) = delete;
@@ -33,17 +39,35 @@ public:
     // Leaves the output path as the run found it (see IWavPcmMuxer::Discard).
     void Discard();
 
+    // Before the first WriteStdout: makes standard output unbuffered, and finds out whether it
+    // can stall (anything but a regular file: a pipe, a terminal, a socket).
+    void PrepareStdout();
+
     void WriteWav(const uint8_t* bytes, uint64_t length);
+    // On an output that can stall, waits for it in short slices: a stop signal must end the
+    // run even when the reader downstream takes nothing. About a second after the writer first
+    // sees the stop, the output gives up (kAbandonedAfterStop) and drops every later block, so
+    // that the library's thread, and the driver waiting on it, can go on to the end.
     void WriteStdout(const uint8_t* bytes, uint64_t length);
     void RecordFailure(int32_t writerCode);
 
-    // kWavMuxerSuccess, or the writer code of the first failure.
+    // kWavMuxerSuccess, kAbandonedAfterStop, or the writer code of the first failure.
     int32_t Result() const { return result_.load(std::memory_order_acquire); }
+    bool Abandoned() const { return Result() == kAbandonedAfterStop; }
     // Sample bytes written to the WAV file or to standard output so far.
     uint64_t BytesWritten() const { return bytesWritten_.load(std::memory_order_acquire); }
 
 private:
+    // Writes at most what poll() said the output takes, so no write blocks for long. The number
+    // of bytes written.
+    uint64_t WriteStdoutInSlices(const uint8_t* bytes, uint64_t length);
+    // True once the output has had its time after a stop signal.
+    bool StopGraceOver();
+
     IWavPcmMuxer* writer_ = nullptr;
+    bool stdoutCanStall_ = false;
+    // When the writing thread first saw the stop signal, if it has.
+    std::optional<std::chrono::steady_clock::time_point> stopSeenAt_;
     WavCarriedItems carried_;
     // Set from the library's thread, read from the driver's.
     std::atomic<int32_t> result_{kWavMuxerSuccess};

@@ -31,13 +31,16 @@ int EndRun(RunState& run, ListenerOutput& output, const RunEnding& ending) {
             [&] { CheckOutput(run, output, ending.outputFailureContext); }, run.result);
     }
 
-    if (run.result.code == CorvidaUtils::kSuccess && (stoppedBeforeAudio || run.fed.stopped)) {
+    // An output given up after a stop took less than was fed, even when the feeding had
+    // already reached the end of the input.
+    const bool interrupted = stoppedBeforeAudio || run.fed.stopped || output.Abandoned();
+    if (run.result.code == CorvidaUtils::kSuccess && interrupted) {
         const int signalNumber = StopSignalNumber();
         // The output's frames are whole frames of the input's format.
         const uint64_t frameBytes = run.format.nbChannels * (run.format.bitsPerSample / 8);
         const uint64_t frames = frameBytes > 0 ? output.BytesWritten() / frameBytes : 0;
         CorvidaUtils::PrintInterruptedLine(ending.console, StopSignalName(signalNumber),
-                                           stoppedBeforeAudio, frames);
+                                           stoppedBeforeAudio, frames, !output.Abandoned());
         return CorvidaUtils::InterruptedExitStatus(signalNumber);
     }
     if (run.result.code == CorvidaUtils::kSuccess && run.fed.bytes == 0 && run.fed.endOfInput) {

@@ -5,14 +5,18 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 namespace {
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// Written by the signal handler only: the number of the first stop signal.
-volatile sig_atomic_t stopSignal = 0;
+// Written by the signal handler only: the number of the first stop signal. Read by the
+// library's thread too (the output gives up some time after a stop), so an atomic, and a
+// lock-free one, which a signal handler may use. Nothing else is ordered by it.
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 // Written once before any other thread exists, then only read.
 pthread_t mainThread;
 
@@ -23,12 +27,12 @@ void OnStopSignal(int signalNumber) {
         pthread_kill(mainThread, signalNumber);
         return;
     }
-    if (stopSignal != 0) {
+    if (stopSignal.load(std::memory_order_relaxed) != 0) {
         signal(signalNumber, SIG_DFL);
         raise(signalNumber);
         return;
     }
-    stopSignal = signalNumber;
+    stopSignal.store(signalNumber, std::memory_order_relaxed);
     // Make standard input read as ended. A restarted read() runs on the new descriptor and
     // returns end of file; a read that was about to start does the same.
     const int savedErrno = errno;
@@ -64,11 +68,11 @@ void RestartCallsAfterStopSignal() {
 }
 
 bool StopRequested() {
-    return stopSignal != 0;
+    return stopSignal.load(std::memory_order_relaxed) != 0;
 }
 
 int StopSignalNumber() {
-    return stopSignal;
+    return stopSignal.load(std::memory_order_relaxed);
 }
 
 const char* StopSignalName(int signalNumber) {
