@@ -58,7 +58,8 @@ void readEmbedderSettings(ArgumentStore& store, EmbedderSettings& settings,
     }
     readInputAndOutputFiles(store, settings);
     readRecordDirectory(store, settings);
-    store.getSingleValue("--channelName", settings.channelName);
+    std::string channel;
+    if (store.getSingleValue("--channelName", channel)) settings.channelName = channel;
     if (store.hasOption("--silent")) settings.silent = true;
     readAffinity(store, settings);
     readPriority(store, settings);

@@ -11,7 +11,7 @@
 #include "wav_pcm_format.h"
 
 struct EmbedderSettings : CommonSettings {
-    std::string channelName;
+    std::optional<std::string> channelName;
     WavPcmFormat stdinFormat;
     bool inputIsStdin = false;
     bool outputIsStdout = false;

@@ -55,7 +55,7 @@ TEST(CommonSettingsTest, PriorityIsTwoNumbersSeparatedByAComma) {
         ParsedCommandLine line({"--prio=" + value});
         CommonSettings settings;
         readPriority(line.store, settings);
-        return std::make_pair(settings.threadPolicy, settings.threadPriority);
+        return std::make_pair(settings.threadPriority->policy, settings.threadPriority->priority);
     };
     EXPECT_EQ(priority("1,10"), std::make_pair(1, 10));
     EXPECT_EQ(priority("1, 10"), std::make_pair(1, 10));

@@ -32,8 +32,8 @@ struct HookedRun {
 };
 
 // Seven channels give every buffer of the run a size of its own: 512 frames of 7-channel
-// audio are 7168 bytes at 16 bits, 10752 at 24 bits (the sample buffer, and each block the
-// listener packs back), and 14336 as 32-bit words (the conversion buffer).
+// audio are 7168 bytes at 16 bits, 10752 at 24 bits (the sample buffer), and 14336 as 32-bit
+// words (the conversion buffer).
 HookedRun RunHooked(bool online, int bits, const std::string& rule) {
     OnlineJob job;
     job.SetInput(7, bits, TestSamples(3 * 512, 7, bits));
@@ -69,11 +69,6 @@ const Failure kFailures[] = {
     {"OnlineSampleBuffer", true, 16, "7168", "Error allocating audio data buffer"},
     {"ConversionBuffer", false, 24, "14336", "Error allocating 24-bit conversion buffer"},
     {"OnlineConversionBuffer", true, 24, "14336", "Error allocating 24-bit conversion buffer"},
-    // The sample buffer takes the first allocation of its size; the listener packs each block
-    // it gets back into one of the same size.
-    {"PackingBuffer", false, 24, "10752@2", "Error allocating memory for the embedder's output"},
-    {"OnlinePackingBuffer", true, 24, "10752@2",
-     "Error allocating memory for the embedder's output"},
 };
 
 std::string FailureName(const testing::TestParamInfo<Failure>& info) {

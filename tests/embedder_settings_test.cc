@@ -130,8 +130,8 @@ TEST(EmbedderSettingsTest, OptionValues) {
     EXPECT_EQ(settings.recordDirectory, "/tmp/rec");
     EXPECT_EQ(settings.channelName, "a b=c");
     EXPECT_EQ(settings.affinityMask, 15u);
-    EXPECT_EQ(settings.threadPolicy, 1);
-    EXPECT_EQ(settings.threadPriority, 10);
+    EXPECT_EQ(settings.threadPriority->policy, 1);
+    EXPECT_EQ(settings.threadPriority->priority, 10);
 
     EXPECT_EQ(ReadError({"in.wav", "out.wav", "--record"}), "Invalid record directory");
     EXPECT_EQ(ReadError({"in.wav", "out.wav", " --record= "}), "Invalid record directory");

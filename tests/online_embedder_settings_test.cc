@@ -123,8 +123,8 @@ TEST(OnlineEmbedderSettingsTest, ServiceEndpoint) {
 
     const OnlineEmbedderSettings threads = Read(Valid({"--affinity=F", "--prio=2,-5"}));
     EXPECT_EQ(threads.affinityMask, 15u);
-    EXPECT_EQ(threads.threadPolicy, 2);
-    EXPECT_EQ(threads.threadPriority, -5);
+    EXPECT_EQ(threads.threadPriority->policy, 2);
+    EXPECT_EQ(threads.threadPriority->priority, -5);
 }
 
 TEST(OnlineEmbedderSettingsTest, EmbedderToolOptionsAreUnknownHere) {

@@ -21,9 +21,10 @@ void readInputAndOutputFiles(ArgumentStore& store, CommonSettings& settings) {
 }
 
 void readRecordDirectory(ArgumentStore& store, CommonSettings& settings) {
-    if (store.getSingleValue("--record", settings.recordDirectory)) {
-        checkCommandLine(!settings.recordDirectory.empty(), "Invalid record directory");
-    }
+    std::string directory;
+    if (!store.getSingleValue("--record", directory)) return;
+    checkCommandLine(!directory.empty(), "Invalid record directory");
+    settings.recordDirectory = directory;
 }
 
 void readAffinity(ArgumentStore& store, CommonSettings& settings) {
@@ -38,8 +39,10 @@ void readAffinity(ArgumentStore& store, CommonSettings& settings) {
 void readPriority(ArgumentStore& store, CommonSettings& settings) {
     std::string value;
     if (!store.getSingleValue("--prio", value)) return;
-    checkCommandLine(convertIntPair(value, settings.threadPolicy, settings.threadPriority),
+    ThreadPriority priority;
+    checkCommandLine(convertIntPair(value, priority.policy, priority.priority),
                      "Invalid thread policy/priority)");
+    settings.threadPriority = priority;
 }
 
 void checkArgumentCount(const ArgumentStore& store) {

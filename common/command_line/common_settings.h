@@ -3,18 +3,24 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "argument_store.h"
 
+struct ThreadPriority {
+    int32_t policy = 0;
+    int32_t priority = 0;
+};
+
+// What the command line said; an option that was not given has no value.
 struct CommonSettings {
     std::string inputFile;
     std::string outputFile;
-    uint32_t affinityMask = 0;
-    int32_t threadPriority = 0;
-    std::string recordDirectory;
-    int32_t threadPolicy = 0;
+    std::optional<uint32_t> affinityMask;
+    std::optional<ThreadPriority> threadPriority;
+    std::optional<std::string> recordDirectory;
 };
 
 // The name that the usage texts show: argv[0] after its last "/" or "\", or `fallback`

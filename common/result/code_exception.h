@@ -30,6 +30,8 @@ public:
     [[noreturn]] void Raise(int32_t componentCode, const std::string& context);
 
     std::string message;
+    // The object and the system's reason, when the system gave one (see system_cause.h).
+    std::string cause;
     int32_t code = 1;
     int32_t successCode = 0;
 };

@@ -18,6 +18,7 @@ namespace CorvidaUtils {
 struct RunResult {
     int32_t code = 0;
     std::string message;
+    std::string cause;  // the object and the system's reason, when there is one
 };
 
 // Runs `body`. A CodeException gives its code and message; memory that could not be had
@@ -30,6 +31,7 @@ void RunCatchingErrors(Body&& body, RunResult& result) {
     } catch (const CodeException& e) {
         result.code = e.code;
         result.message = e.message;
+        result.cause = e.cause;
     } catch (const std::bad_alloc& e) {
         result.code = kMemoryError;
         result.message = e.what();

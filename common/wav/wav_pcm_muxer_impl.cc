@@ -130,6 +130,7 @@ int32_t CWAVPCMMuxer::Open(const char* path, int16_t channels, uint32_t sampleRa
 }
 
 int32_t CWAVPCMMuxer::Claim(const char* path, int unnamedFd) {
+    systemError_ = 0;
     dataBytes_ = 0;
     nextSizeUpdate_ = sizeUpdateInterval_;
     headerBytes_ = 0;
@@ -142,9 +143,11 @@ int32_t CWAVPCMMuxer::Claim(const char* path, int unnamedFd) {
     const bool unnamed = unnamedFd >= 0;
     std::string created;
     Descriptor fd(unnamed ? unnamedFd : OpenOutput(path, created));
-    if (fd.get() < 0) return kWavMuxerIoError;
+    if (fd.get() < 0) return NoteSystemError(kWavMuxerIoError);
     struct stat status {};
-    if (fstat(fd.get(), &status) != 0) return unnamed ? kTryByName : kWavMuxerIoError;
+    if (fstat(fd.get(), &status) != 0) {
+        return unnamed ? kTryByName : NoteSystemError(kWavMuxerIoError);
+    }
     // Two runs writing one file would leave a splice of both, or sizes that belong to the
     // other's data. Only regular files: any number of runs may write to /dev/null or to
     // FIFOs of their own. A file system that cannot lock gets the file unlocked.
@@ -160,6 +163,7 @@ int32_t CWAVPCMMuxer::Claim(const char* path, int unnamedFd) {
     }
     file_.reset(fdopen(fd.get(), "wb"));
     if (!file_) {
+        NoteSystemError(0);
         RemoveCreatedFile();
         return unnamed ? kTryByName : kWavMuxerIoError;
     }
@@ -252,6 +256,7 @@ void CWAVPCMMuxer::RemoveCreatedFile() {
 }
 
 void CWAVPCMMuxer::GiveBackTheOutput() {
+    NoteSystemError(0);
     if (file_ && patchable_ && createdPath_.empty()) {
         // Rewriting bytes the file held and shrinking it need no free space; should either
         // fail, nothing more can be done.
@@ -369,6 +374,7 @@ bool CWAVPCMMuxer::WriteTail(uint64_t& tailBytes) {
 // Also after a failure while completing the file: the chunks that follow the audio are then
 // not written, and only the audio that reached the file is kept.
 void CWAVPCMMuxer::CloseKeepingWhatReachedTheFile(uint64_t dataLimit) {
+    NoteSystemError(0);
     std::FILE* const file = file_.release();
     // What stdio still holds never reached the file; flushed later it would land behind the
     // sizes written here.
@@ -405,8 +411,8 @@ int32_t CWAVPCMMuxer::Close() {
             CloseKeepingWhatReachedTheFile(dataBytes_);
             return kWavMuxerIoError;
         }
-        bool ok = PatchSizes(fileno(file_.get()), dataBytes_, tailBytes);
-        ok = CloseStdioFile(file_) && ok;
+        bool ok = PatchSizes(fileno(file_.get()), dataBytes_, tailBytes) || NoteSystemError(false);
+        ok = (CloseStdioFile(file_) || NoteSystemError(false)) && ok;
         if (!ok) return kWavMuxerIoError;
     }
     dataBytes_ = 0;

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -27,6 +28,9 @@ public:
     int32_t Discard() override;
     void SetCarriedItems(WavCarriedItems items) override { carried_ = std::move(items); }
 
+    // The system's reason (errno) of the first failure since Open, or 0.
+    int SystemError() const { return systemError_; }
+
     // Lets tests reach the sizes that no longer fit the header without writing gigabytes.
     void SetDataBytesForTesting(uint64_t bytes) { dataBytes_ = bytes; }
 
@@ -44,6 +48,13 @@ private:
     // allows it, and no file left open.
     void GiveBackTheOutput();
     void RemoveCreatedFile();
+    // Keeps errno as the reason of the failure at hand, unless one is kept already; returns
+    // `result`, for the caller to pass on.
+    template <typename T>
+    T NoteSystemError(T result) {
+        if (systemError_ == 0) systemError_ = errno;
+        return result;
+    }
     // Flushes the samples written so far and rewrites the sizes in place to cover them.
     bool UpdateSizes();
     // Writes the sizes of a file whose audio holds `dataBytes`, followed by `tailBytes` (the
@@ -59,6 +70,7 @@ private:
     uint64_t WholeFrameBytes(uint64_t bytes) const;
 
     StdioFile file_;
+    int systemError_ = 0;
     // The header is in the file; the file is this writer's from then on (Start was called,
     // or audio written).
     bool headerWritten_ = false;

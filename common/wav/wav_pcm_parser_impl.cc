@@ -6,6 +6,7 @@
 #include "wav_pcm_parser_impl.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -124,10 +125,17 @@ int32_t CWavPcmParser::Open(const char* path, WavPcmFormat* format, bool sizeFro
     md5Noted_ = false;
     memoryNoted_ = false;
 
+    systemError_ = 0;
     file_.reset(fopen64(path, "rb"));
-    if (!file_) return kWavParserIoError;
+    if (!file_) {
+        systemError_ = errno;
+        return kWavParserIoError;
+    }
     const int32_t result = ParseHeaders(format, sizeFromFile);
-    if (result != kWavParserSuccess) file_.reset();
+    if (result != kWavParserSuccess) {
+        if (std::ferror(file_.get())) systemError_ = errno;
+        file_.reset();
+    }
     if (result == kWavParserSuccess) SumUpLeftOut();
     return result;
 }
@@ -477,7 +485,10 @@ int32_t CWavPcmParser::Read(uint8_t* buffer, int64_t* frames, uint64_t* mediaTim
         if (ftello64(file_.get()) == fileEnd_) return kWavParserEndOfData;
         if (static_cast<uint64_t>(position_) == dataEnd) return kWavParserEndOfData;
         // An empty request in the middle of the data is no failure.
-        if (length > 0) return kWavParserIoError;
+        if (length > 0) {
+            if (std::ferror(file_.get())) systemError_ = errno;
+            return kWavParserIoError;
+        }
     } else if (got < length) {
         delivered = static_cast<int64_t>(got / frameSize_);
     }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "stdio_file.h"
@@ -20,6 +21,10 @@ public:
     int32_t Close() override;
     int32_t Read(uint8_t* buffer, int64_t* frames, uint64_t* mediaTime) override;
     const WavCarriedItems& CarriedItems() const override { return carried_; }
+    // Hands over what the file holds besides its audio, leaving nothing behind.
+    WavCarriedItems TakeCarriedItems() { return std::move(carried_); }
+    // The system's reason (errno) of the last failure to open or read, or 0.
+    int SystemError() const { return systemError_; }
     void SetStopCheck(bool (*stopRequested)()) override { stopRequested_ = stopRequested; }
 
 private:
@@ -71,6 +76,7 @@ private:
     bool StopRequested() const;
 
     StdioFile file_;
+    int systemError_ = 0;
     RiffHeader riffHeader_;
     ChunkHeader chunkHeader_;
     FormatChunk formatChunk_;

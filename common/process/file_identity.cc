@@ -1,4 +1,4 @@
-#include "same_file.h"
+#include "file_identity.h"
 
 #include <sys/stat.h>
 

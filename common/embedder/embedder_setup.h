@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <ostream>
 
-#include "argument_store.h"
 #include "code_exception.h"
 #include "common_settings.h"
 #include "pellion_audio_embedder.h"
@@ -16,7 +15,7 @@ void PrintVersionLine(std::ostream& out);
 
 // "--affinity" and "--prio", when given. The 32-bit mask reaches the library sign-extended:
 // a mask with bit 31 set arrives with bits 32 to 63 set too.
-void ApplyThreadSettings(ArgumentStore& store, const CommonSettings& settings,
+void ApplyThreadSettings(const CommonSettings& settings,
                          Corvida::IPellionAudioEmbedder& embedder,
                          CorvidaUtils::ExceptionSdk& sdkChecker);
 
@@ -25,7 +24,7 @@ void ApplyAudioFormat(const WavPcmFormat& format, Corvida::IPellionAudioEmbedder
                       CorvidaUtils::ExceptionSdk& sdkChecker);
 
 // "--record", when given.
-void ApplyRecordDirectory(ArgumentStore& store, const CommonSettings& settings,
+void ApplyRecordDirectory(const CommonSettings& settings,
                           Corvida::IPellionAudioEmbedder& embedder,
                           CorvidaUtils::ExceptionSdk& sdkChecker);
 

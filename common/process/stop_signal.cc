@@ -87,16 +87,3 @@ const char* StopSignalName(int signalNumber) {
             return "a stop signal";
     }
 }
-
-void ThrowIfStopRequested() {
-    if (StopRequested()) throw StopBeforeAudio();
-}
-
-void EnsureStandardDescriptorsOpen() {
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-        // open() takes the lowest free descriptor, which is this one.
-        const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-        if (opened >= 0 && opened != fd) close(opened);
-    }
-}

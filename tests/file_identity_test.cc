@@ -1,4 +1,4 @@
-#include "same_file.h"
+#include "file_identity.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,10 +1,9 @@
-#include "rendering_clock_impl.h"
+#include "pacing_clock.h"
 
 #include <time.h>
 
 #include <cerrno>
 #include <limits>
-#include <new>
 #include <optional>
 
 namespace {
@@ -55,11 +54,7 @@ void SleepUntil(int64_t ticks) {
 
 }  // namespace
 
-void CRenderingClockImpl::Reset() {
-    anchorWallTime_ = 0;
-}
-
-void CRenderingClockImpl::WaitUntil(int64_t mediaTime) {
+void PacingClock::WaitUntil(int64_t mediaTime) {
     // Not beyond the anchor: the instant has passed. Raw standard input, whose media time
     // stays put, takes this way for every block, without even reading the clock.
     if (anchorWallTime_ != 0 && mediaTime <= anchorMediaTime_) return;
@@ -76,14 +71,4 @@ void CRenderingClockImpl::WaitUntil(int64_t mediaTime) {
     // Reading the clock first spares a system call for a block that is already due.
     if (SaturatingSub(target, *now) < kCloseEnoughTicks) return;
     SleepUntil(target);
-}
-
-IRenderingClock* CreateRenderingClock() {
-    return new (std::nothrow) CRenderingClockImpl();
-}
-
-int32_t DestroyRenderingClock(IRenderingClock*& clock) {
-    delete dynamic_cast<CRenderingClockImpl*>(clock);
-    clock = nullptr;
-    return 0;
 }

@@ -7,18 +7,17 @@ void PrintVersionLine(std::ostream& out) {
     out << "Pellion Embedding SDK version:" << (version != nullptr ? version : "") << std::endl;
 }
 
-void ApplyThreadSettings(ArgumentStore& store, const CommonSettings& settings,
-                         Corvida::IPellionAudioEmbedder& embedder,
+void ApplyThreadSettings(const CommonSettings& settings, Corvida::IPellionAudioEmbedder& embedder,
                          CorvidaUtils::ExceptionSdk& sdkChecker) {
-    if (store.hasOption("--affinity")) {
-        const auto mask = static_cast<int64_t>(static_cast<int32_t>(settings.affinityMask));
+    if (settings.affinityMask) {
+        const auto mask = static_cast<int64_t>(static_cast<int32_t>(*settings.affinityMask));
         sdkChecker.CheckResult(embedder.SetThreadCPUAffinity(mask),
                                "Set Thread CPU Affinity failed");
     }
-    if (store.hasOption("--prio")) {
-        sdkChecker.CheckResult(
-            embedder.SetThreadPriority(settings.threadPolicy, settings.threadPriority),
-            "Set Thread Priority failed");
+    if (settings.threadPriority) {
+        sdkChecker.CheckResult(embedder.SetThreadPriority(settings.threadPriority->policy,
+                                                          settings.threadPriority->priority),
+                               "Set Thread Priority failed");
     }
 }
 
@@ -35,11 +34,11 @@ void ApplyAudioFormat(const WavPcmFormat& format, Corvida::IPellionAudioEmbedder
                            "SetChannels failed");
 }
 
-void ApplyRecordDirectory(ArgumentStore& store, const CommonSettings& settings,
+void ApplyRecordDirectory(const CommonSettings& settings,
                           Corvida::IPellionAudioEmbedder& embedder,
                           CorvidaUtils::ExceptionSdk& sdkChecker) {
-    if (!store.hasOption("--record")) return;
-    sdkChecker.CheckResult(embedder.EnableRecord(settings.recordDirectory.c_str()),
+    if (!settings.recordDirectory) return;
+    sdkChecker.CheckResult(embedder.EnableRecord(settings.recordDirectory->c_str()),
                            "EnableRecord failed");
 }
 

@@ -33,11 +33,4 @@ int StopSignalNumber();
 // "SIGINT", "SIGTERM" or "SIGHUP".
 const char* StopSignalName(int signalNumber);
 
-// Thrown by the set-up steps once a stop signal has arrived: no audio has been handed over,
-// so there is nothing to complete and the run ends at once.
-struct StopBeforeAudio {};
-void ThrowIfStopRequested();
 
-// Makes sure descriptors 0, 1 and 2 are open (on /dev/null when they were closed), so that no
-// file the run opens lands on one of them and receives console lines.
-void EnsureStandardDescriptorsOpen();

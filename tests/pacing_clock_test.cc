@@ -1,4 +1,4 @@
-#include "rendering_clock_impl.h"
+#include "pacing_clock.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -41,8 +41,8 @@ nanoseconds Elapsed(Body&& body) {
     return Monotonic() - start;
 }
 
-TEST(RenderingClockTest, FirstCallAnchorsAndReturnsAtOnce) {
-    CRenderingClockImpl clock;
+TEST(PacingClockTest, FirstCallAnchorsAndReturnsAtOnce) {
+    PacingClock clock;
     // Taken before the anchor, so that a measured wait can only come out longer.
     const nanoseconds start = Monotonic();
     // Anchoring, whatever the media time, holds nothing back.
@@ -56,8 +56,8 @@ TEST(RenderingClockTest, FirstCallAnchorsAndReturnsAtOnce) {
     EXPECT_LE(waited, milliseconds(300) + kLateBound);
 }
 
-TEST(RenderingClockTest, TargetsAtOrBeforeTheAnchorReturnAtOnce) {
-    CRenderingClockImpl clock;
+TEST(PacingClockTest, TargetsAtOrBeforeTheAnchorReturnAtOnce) {
+    PacingClock clock;
     clock.WaitUntil(10000 * kTicksPerMillisecond);
     EXPECT_LT(Elapsed([&] {
                   for (int i = 0; i < 20; ++i) clock.WaitUntil(10000 * kTicksPerMillisecond);
@@ -68,8 +68,8 @@ TEST(RenderingClockTest, TargetsAtOrBeforeTheAnchorReturnAtOnce) {
               kLateBound);
 }
 
-TEST(RenderingClockTest, NeverReturnsBeforeTheInstantOfEachBlock) {
-    CRenderingClockImpl clock;
+TEST(PacingClockTest, NeverReturnsBeforeTheInstantOfEachBlock) {
+    PacingClock clock;
     const nanoseconds start = Monotonic();
     clock.WaitUntil(0);
     // Block-sized steps of an odd length, so that instants fall between whole microseconds.
@@ -98,8 +98,8 @@ TEST(RenderingClockTest, NeverReturnsBeforeTheInstantOfEachBlock) {
     EXPECT_LE(returned.back(), nanoseconds(30 * kStepTicks * 100) + kLateBound);
 }
 
-TEST(RenderingClockTest, WaitsBySleeping) {
-    CRenderingClockImpl clock;
+TEST(PacingClockTest, WaitsBySleeping) {
+    PacingClock clock;
     clock.WaitUntil(0);
     const nanoseconds cpuStart = Read(CLOCK_THREAD_CPUTIME_ID);
     const nanoseconds waited = Elapsed([&] { clock.WaitUntil(200 * kTicksPerMillisecond); });
@@ -108,22 +108,8 @@ TEST(RenderingClockTest, WaitsBySleeping) {
     EXPECT_LT(cpu, waited / 4);
 }
 
-TEST(RenderingClockTest, ResetAnchorsAgain) {
-    CRenderingClockImpl clock;
-    clock.WaitUntil(0);
-    clock.Reset();
-    const nanoseconds start = Monotonic();
-    // Without the new anchor this would wait a whole second.
-    clock.WaitUntil(1000 * kTicksPerMillisecond);
-    EXPECT_LT(Monotonic() - start, kLateBound);
-    clock.WaitUntil(1010 * kTicksPerMillisecond);
-    const nanoseconds waited = Monotonic() - start;
-    EXPECT_GE(waited, milliseconds(10) - kEarliest);
-    EXPECT_LE(waited, milliseconds(10) + kLateBound);
-}
-
-TEST(RenderingClockTest, CatchesUpAfterAStallWithoutMovingTheAnchor) {
-    CRenderingClockImpl clock;
+TEST(PacingClockTest, CatchesUpAfterAStallWithoutMovingTheAnchor) {
+    PacingClock clock;
     const nanoseconds start = Monotonic();
     clock.WaitUntil(0);
     std::this_thread::sleep_for(milliseconds(600));
@@ -150,7 +136,7 @@ void CountSignal(int) {
 
 // The programs catch their stop signals; one that lands while the clock sleeps must not end
 // the wait early (the driver looks at the stop request between blocks).
-TEST(RenderingClockTest, ASignalDoesNotEndTheWaitEarly) {
+TEST(PacingClockTest, ASignalDoesNotEndTheWaitEarly) {
     struct sigaction action {};
     action.sa_handler = CountSignal;
     sigemptyset(&action.sa_mask);
@@ -158,7 +144,7 @@ TEST(RenderingClockTest, ASignalDoesNotEndTheWaitEarly) {
     ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
     signalsHandled = 0;
 
-    CRenderingClockImpl clock;
+    PacingClock clock;
     const pthread_t waiter = pthread_self();
     std::atomic<bool> done{false};
     std::thread sender([&] {
@@ -178,21 +164,6 @@ TEST(RenderingClockTest, ASignalDoesNotEndTheWaitEarly) {
     EXPECT_GT(signalsHandled.load(), 0);
     EXPECT_GE(waited, milliseconds(300) - kEarliest);
     EXPECT_LE(waited, milliseconds(300) + kLateBound);
-}
-
-TEST(RenderingClockFactoryTest, DestroysOnlyItsOwnClocks) {
-    IRenderingClock* clock = CreateRenderingClock();
-    ASSERT_NE(clock, nullptr);
-    DestroyRenderingClock(clock);
-    EXPECT_EQ(clock, nullptr);
-
-    struct OtherClock : IRenderingClock {
-        void Reset() override {}
-        void WaitUntil(int64_t) override {}
-    } other;
-    clock = &other;  // on the stack: deleting it would crash
-    DestroyRenderingClock(clock);
-    EXPECT_EQ(clock, nullptr);
 }
 
 }  // namespace

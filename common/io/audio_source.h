@@ -1,0 +1,63 @@
+// Where the audio of a run comes from: a WAV file, or raw PCM on standard input. A source
+// delivers whole frames in the form the embedder takes (24-bit samples widened to 32-bit
+// words, little-endian), and owns everything before that: opening, reading, the partial-frame
+// rule, byte order and widening. Its buffers are made once, before the first block.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "wav_carried_items.h"
+#include "wav_pcm_format.h"
+
+// What the input is on the machine, so that an output can tell whether it would overwrite it.
+struct InputIdentity {
+    std::string path;     // a named file, or empty
+    int descriptor = -1;  // standard input, or -1
+};
+
+// One block of whole frames, in the embedder's form.
+struct AudioBlock {
+    const uint8_t* data = nullptr;
+    uint64_t size = 0;       // bytes handed to the embedder
+    uint64_t inputSize = 0;  // the bytes they were read as
+    // The media time after the block (100 ns ticks), for an input that is played at its own
+    // pace; none for a live stream, which comes as fast as it comes.
+    std::optional<uint64_t> mediaTime;
+};
+
+enum class ReadOutcome { kBlock, kEnd, kStopped };
+
+class AudioSource {
+public:
+    virtual ~AudioSource() = default;
+
+    // Opens the input and learns its format. Raises a CodeException.
+    virtual void Open() = 0;
+    const WavPcmFormat& Format() const { return format_; }
+    // How the input line names the input.
+    virtual std::string Name() const = 0;
+    virtual InputIdentity Identity() const = 0;
+    // What the input holds besides its audio, for a WAV output to carry on; nothing for raw
+    // input.
+    virtual WavCarriedItems TakeCarriedItems() { return WavCarriedItems(); }
+    // Makes the buffers for blocks of `frames` frames. Raises code 5 with what was allocated.
+    void Prepare(uint64_t frames);
+    // The next block: kEnd at the end of the input, kStopped when a stop signal ended a read
+    // that brought nothing. Raises a CodeException on a read error.
+    virtual ReadOutcome Read(AudioBlock& block) = 0;
+
+protected:
+    uint64_t FrameBytes() const { return format_.nbChannels * (format_.bitsPerSample / 8); }
+    // Fills `block` from the first `bytes` of the read buffer, widening 24-bit samples.
+    void Deliver(uint64_t bytes, AudioBlock& block);
+
+    WavPcmFormat format_;
+    std::vector<uint8_t> samples_;  // as read
+    std::vector<uint8_t> widened_;  // 24-bit samples as 32-bit words
+
+private:
+    uint64_t framesPerBlock_ = 0;
+};

@@ -1,0 +1,34 @@
+// The one place that decides which kind of source and sink a run has, from what the command
+// line said; nothing downstream asks again.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "audio_sink.h"
+#include "audio_source.h"
+#include "wav_pcm_format.h"
+
+struct StreamSettings {
+    std::string inputFile;   // a WAV file, unless the input is raw
+    std::string outputFile;  // a WAV file, unless the output is raw
+    // Raw PCM on standard input, in this format.
+    std::optional<WavPcmFormat> rawInput;
+    // Raw PCM on standard output.
+    bool rawOutput = false;
+    // Raw samples in and out are big-endian.
+    bool bigEndian = false;
+};
+
+struct AudioStreams {
+    std::unique_ptr<AudioSource> source;
+    std::unique_ptr<AudioSink> sink;
+    // Where the run's lines go: standard error when standard output carries the audio.
+    std::ostream* console = nullptr;
+};
+
+// `stopRequested` lets a source give up a read or a walk, and a stalled sink give up its
+// writes, once a stop signal has come.
+AudioStreams MakeAudioStreams(const StreamSettings& settings, bool (*stopRequested)());

@@ -1,0 +1,21 @@
+// Raw PCM on standard input as the source of a run: a live stream, fed as fast as it comes,
+// in the format the command line gives. Big-endian samples are turned little-endian here.
+#pragma once
+
+#include <cstdio>
+
+#include "audio_source.h"
+
+class RawInputSource : public AudioSource {
+public:
+    RawInputSource(const WavPcmFormat& format, bool bigEndian, bool (*stopRequested)());
+
+    void Open() override;
+    std::string Name() const override { return "stdin"; }
+    InputIdentity Identity() const override { return InputIdentity{"", fileno(stdin)}; }
+    ReadOutcome Read(AudioBlock& block) override;
+
+private:
+    const bool bigEndian_;
+    bool (*const stopRequested_)();
+};

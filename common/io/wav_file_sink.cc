@@ -1,0 +1,66 @@
+#include "wav_file_sink.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "code_exception.h"
+#include "file_identity.h"
+#include "result_codes.h"
+#include "system_cause.h"
+
+void WavFileSink::CheckIsNotInput(const InputIdentity& input) const {
+    const bool same = input.descriptor >= 0 ? IsFileOnDescriptor(input.descriptor, path_)
+                                            : IsSameFile(input.path, path_);
+    CorvidaUtils::CodeException().Check(!same, CorvidaUtils::kIoError,
+                                        "Output file is the input file");
+}
+
+void WavFileSink::Open(const WavPcmFormat& format, WavCarriedItems carried) {
+    format_ = format;
+    const std::vector<std::string> notes = std::move(carried.notes);
+    writer_.SetCarriedItems(std::move(carried));
+    const int32_t opened = writer_.Open(path_.c_str(), static_cast<int16_t>(format.nbChannels),
+                                        static_cast<uint32_t>(format.samplingRate),
+                                        static_cast<int16_t>(format.bitsPerSample));
+    CorvidaUtils::ExceptionWavMuxer checker;
+    checker.cause = SystemCause("cannot open '" + path_ + "'", writer_.SystemError());
+    // Another run writing the same file would leave a splice of both.
+    if (opened == kWavMuxerInUse)
+        checker.CheckResult(opened, "Output file is in use by another run");
+    checker.CheckResult(opened, "Unable to initialize embedder listener");
+    for (const std::string& note : notes) std::fprintf(stderr, "%s\n", note.c_str());
+}
+
+void WavFileSink::Start() {
+    Record(writer_.Start());
+}
+
+uint64_t WavFileSink::WriteBytes(uint8_t* bytes, uint64_t size) {
+    // The writer takes a 32-bit length; a larger block would be cut short, so it counts as a
+    // failed write rather than being truncated silently.
+    const int32_t result = size > static_cast<uint64_t>(INT32_MAX)
+                               ? kWavMuxerIoError
+                               : writer_.Write(bytes, static_cast<int32_t>(size));
+    Record(result);
+    return result == kWavMuxerSuccess ? size : 0;
+}
+
+void WavFileSink::Close() {
+    Record(writer_.Close());
+}
+
+void WavFileSink::Discard() {
+    Record(writer_.Discard());
+}
+
+void WavFileSink::Record(int32_t writerResult) {
+    if (writerResult == kWavMuxerSuccess) return;
+    if (writerResult == kWavMuxerOutOfMemory) {
+        RecordFailure(CorvidaUtils::kMemoryError,
+                      "Error allocating memory for the embedder's output");
+        return;
+    }
+    RecordFailure(CorvidaUtils::ExceptionWavMuxer().ConvertCode(writerResult),
+                  WriteFailureContext(), "cannot write '" + path_ + "'", writer_.SystemError());
+}

@@ -1,0 +1,27 @@
+// A WAV file as the output of a run (see the writer for what it holds at every instant).
+#pragma once
+
+#include <string>
+
+#include "audio_sink.h"
+#include "wav_pcm_muxer_impl.h"
+
+class WavFileSink : public AudioSink {
+public:
+    explicit WavFileSink(std::string path)
+        : AudioSink("Unable to write output file"), path_(std::move(path)) {}
+
+    void CheckIsNotInput(const InputIdentity& input) const override;
+    void Open(const WavPcmFormat& format, WavCarriedItems carried) override;
+    void Start() override;
+    void Close() override;
+    void Discard() override;
+
+private:
+    uint64_t WriteBytes(uint8_t* bytes, uint64_t size) override;
+    // A result of the writer other than success, converted and recorded.
+    void Record(int32_t writerResult);
+
+    const std::string path_;
+    CWAVPCMMuxer writer_;
+};
