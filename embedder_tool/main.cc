@@ -16,6 +16,7 @@
 #include "embedder_settings.h"
 #include "embedder_setup.h"
 #include "embedding_run.h"
+#include "kept_texts.h"
 #include "process_environment.h"
 #include "result_codes.h"
 #include "standard_descriptors.h"
@@ -90,7 +91,7 @@ int main(int argc, char** argv) {
     program.endJob = [](Corvida::IPellionAudioEmbedder& embedder) { return embedder.Finalize(); };
     program.printUsage = printUsage;
     program.informs = !settings.silent;
-    program.addBufferFailure = "Add Audio Buffer failed";
+    program.addBufferFailure = kept_text::kAddBufferFailed;
     program.timestampFailure = "std::bad_alloc";
     ProcessEnvironment environment;
     return RunEmbedding(settings, program, *streams.source, *streams.sink, *streams.console,

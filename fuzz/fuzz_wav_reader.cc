@@ -10,7 +10,7 @@
 #include <string>
 
 #include "fuzz_targets.h"
-#include "wav_pcm_parser.h"
+#include "wav_reader.h"
 
 namespace {
 
@@ -31,11 +31,10 @@ void Fail(const char* what) {
     std::abort();
 }
 
-void ReadToTheEnd(const std::string& path, bool sizeFromFile, size_t fileSize) {
-    IWavPcmParser* reader = CreateWavPcmParser();
-    if (reader == nullptr) Fail("no reader");
+void ReadToTheEnd(const std::string& path, size_t fileSize) {
+    const auto reader = std::make_unique<WavReader>();
     WavPcmFormat format{};
-    if (reader->Open(path.c_str(), &format, sizeFromFile) == kWavParserSuccess) {
+    if (reader->Open(path.c_str(), &format) == kWavReaderSuccess) {
         const uint64_t frameBytes = format.nbChannels * (format.bitsPerSample / 8);
         int64_t frames = kFramesPerBlock;
         if (frameBytes > 0 && frameBytes * kFramesPerBlock > kMaxBlockBytes) {
@@ -53,15 +52,14 @@ void ReadToTheEnd(const std::string& path, bool sizeFromFile, size_t fileSize) {
             if (reads > fileSize + 2) Fail("the reader never reports the end of the data");
             const int64_t wanted = frames;
             const int32_t result = reader->Read(block.get(), &frames, &mediaTime);
-            if (result == kWavParserEndOfData) break;
-            if (result != kWavParserSuccess) break;
+            if (result == kWavReaderEndOfData) break;
+            if (result != kWavReaderSuccess) break;
             if (frames < 0 || frames > wanted) Fail("more frames than asked for");
             delivered += static_cast<uint64_t>(frames) * frameBytes;
             if (delivered > fileSize) Fail("more sample bytes than the file holds");
         }
     }
     reader->Close();
-    DestroyWavPcmParser(reader);
 }
 
 }  // namespace
@@ -72,8 +70,7 @@ int FuzzWavReader(const uint8_t* data, size_t size) {
     if (file == nullptr) Fail("cannot write the scratch file");
     if (size > 0 && std::fwrite(data, 1, size, file) != size) Fail("short write");
     std::fclose(file);
-    ReadToTheEnd(path, false, size);
-    ReadToTheEnd(path, true, size);
+    ReadToTheEnd(path, size);
     return 0;
 }
 

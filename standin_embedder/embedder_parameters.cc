@@ -1,7 +1,7 @@
 #include "embedder_parameters.h"
 
 #include "hooks.h"
-#include "library_codes.h"
+#include "library_result_codes.h"
 
 namespace standin {
 

@@ -5,7 +5,7 @@
 
 #include "hooks.h"
 #include "pellion_audio_embedder.h"
-#include "library_codes.h"
+#include "library_result_codes.h"
 #include "standin_embedder.h"
 
 #define STANDIN_EXPORT __attribute__((visibility("default")))

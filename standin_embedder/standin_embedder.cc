@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "json_check.h"
-#include "library_codes.h"
+#include "library_result_codes.h"
 #include "thread_settings.h"
 
 namespace standin {

@@ -2,7 +2,7 @@
 
 #include <sched.h>
 
-#include "library_codes.h"
+#include "library_result_codes.h"
 
 namespace standin {
 

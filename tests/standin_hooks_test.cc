@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "library_codes.h"
+#include "library_result_codes.h"
 #include "standin_test_support.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "library_codes.h"
+#include "library_result_codes.h"
 #include "standin_test_support.h"
 
 namespace {

@@ -62,7 +62,7 @@ TEST(TimecodeKeeperTest, NotAllowedCountsAsDoneOtherAnswersRaisedUnconverted) {
     CorvidaUtils::CodeException checker;
     TimecodeKeeper keeper;
     keeper.AfterBlock(kStart);
-    embedder.answer = TimecodeKeeper::kResyncNotAllowed;
+    embedder.answer = library_code::kResyncNotAllowed;
     EXPECT_NO_THROW(keeper.BeforeBlock(kStart + kBlock, embedder, checker));
     keeper.AfterBlock(kStart + kBlock);
     // Counted as done: no new attempt for the next steady block.

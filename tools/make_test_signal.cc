@@ -8,10 +8,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "wav_pcm_muxer.h"
+#include "wav_writer.h"
 
 namespace {
 
@@ -41,13 +42,11 @@ int main(int argc, char** argv) {
     constexpr double kPi = 3.14159265358979323846;
     const double fullScale = std::ldexp(1.0, bits - 1) - 1.0;
 
-    IWavPcmMuxer* writer = nullptr;
+    std::unique_ptr<WavWriter> writer;
     if (output != "-") {
-        writer = CreateWavPcmMuxer();
-        if (writer == nullptr) return Fail("out of memory");
+        writer = std::make_unique<WavWriter>();
         if (writer->Open(output.c_str(), static_cast<int16_t>(channels),
                          static_cast<uint32_t>(rate), static_cast<int16_t>(bits)) != 0) {
-            DestroyWavPcmMuxer(writer);
             return Fail("cannot create " + output);
         }
     }
@@ -77,7 +76,6 @@ int main(int argc, char** argv) {
     }
     if (writer != nullptr) {
         if (writer->Close() != 0) status = 1;
-        DestroyWavPcmMuxer(writer);
     }
     if (std::fflush(stdout) != 0) status = 1;
     return status == 0 ? 0 : Fail("cannot write " + output);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "command_line_error.h"
+#include "kept_texts.h"
 
 std::string programName(int32_t argc, const char* const* argv, std::string_view fallback) {
     if (argc < 1 || argv == nullptr || argv[0] == nullptr) return std::string(fallback);
@@ -41,12 +42,12 @@ void readPriority(ArgumentStore& store, CommonSettings& settings) {
     if (!store.getSingleValue("--prio", value)) return;
     ThreadPriority priority;
     checkCommandLine(convertIntPair(value, priority.policy, priority.priority),
-                     "Invalid thread policy/priority)");
+                     kept_text::kInvalidPriority);
     settings.threadPriority = priority;
 }
 
 void checkArgumentCount(const ArgumentStore& store) {
-    checkCommandLine(store.positionalArgumentCount() == 2, "Too much arguments (2 expected)");
+    checkCommandLine(store.positionalArgumentCount() == 2, kept_text::kTooManyArguments);
 }
 
 void checkUnknownOptions(const ArgumentStore& store) {

@@ -16,7 +16,7 @@ void TimecodeKeeper::BeforeBlock(int64_t wallTime, Corvida::IEmbedderTimecode& e
     const bool dayPassed = wallTime > lastResyncTime_ + kResyncPeriod;
     if (!jumped && !dayPassed) return;
     const int32_t result = embedder.ResynchronizeTimecode();
-    if (result == 0 || result == kResyncNotAllowed) {
+    if (result == 0 || result == library_code::kResyncNotAllowed) {
         lastResyncTime_ = wallTime;
         return;
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "code_exception.h"
+#include "library_result_codes.h"
 #include "pellion_audio_embedder.h"
 
 // Wall time in 100 ns ticks since the Unix epoch. Should the clock not be readable, returns
@@ -16,7 +17,6 @@ class TimecodeKeeper {
 public:
     static constexpr int64_t kMaxBlockGap = 10000000;         // one second
     static constexpr int64_t kResyncPeriod = 864000000000LL;  // 24 hours
-    static constexpr int32_t kResyncNotAllowed = 81;
 
     // Before handing over the block read at `wallTime`: re-synchronises when due. Results 0
     // and 81 (feature not allowed) count as done; any other is raised through `checker`

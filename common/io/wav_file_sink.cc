@@ -26,7 +26,7 @@ void WavFileSink::Open(const WavPcmFormat& format, WavCarriedItems carried) {
     CorvidaUtils::ExceptionWavMuxer checker;
     checker.cause = SystemCause("cannot open '" + path_ + "'", writer_.SystemError());
     // Another run writing the same file would leave a splice of both.
-    if (opened == kWavMuxerInUse)
+    if (opened == kWavWriterInUse)
         checker.CheckResult(opened, "Output file is in use by another run");
     checker.CheckResult(opened, "Unable to initialize embedder listener");
     for (const std::string& note : notes) std::fprintf(stderr, "%s\n", note.c_str());
@@ -40,10 +40,10 @@ uint64_t WavFileSink::WriteBytes(uint8_t* bytes, uint64_t size) {
     // The writer takes a 32-bit length; a larger block would be cut short, so it counts as a
     // failed write rather than being truncated silently.
     const int32_t result = size > static_cast<uint64_t>(INT32_MAX)
-                               ? kWavMuxerIoError
+                               ? kWavWriterIoError
                                : writer_.Write(bytes, static_cast<int32_t>(size));
     Record(result);
-    return result == kWavMuxerSuccess ? size : 0;
+    return result == kWavWriterSuccess ? size : 0;
 }
 
 void WavFileSink::Close() {
@@ -55,8 +55,9 @@ void WavFileSink::Discard() {
 }
 
 void WavFileSink::Record(int32_t writerResult) {
-    if (writerResult == kWavMuxerSuccess) return;
-    if (writerResult == kWavMuxerOutOfMemory) {
+    for (const std::string& note : writer_.TakeNotes()) std::fprintf(stderr, "%s\n", note.c_str());
+    if (writerResult == kWavWriterSuccess) return;
+    if (writerResult == kWavWriterOutOfMemory) {
         RecordFailure(CorvidaUtils::kMemoryError,
                       "Error allocating memory for the embedder's output");
         return;

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "audio_sink.h"
-#include "wav_pcm_muxer_impl.h"
+#include "wav_writer.h"
 
 class WavFileSink : public AudioSink {
 public:
@@ -19,9 +19,9 @@ public:
 
 private:
     uint64_t WriteBytes(uint8_t* bytes, uint64_t size) override;
-    // A result of the writer other than success, converted and recorded.
+    // Prints the writer's notes; a result other than success is converted and recorded.
     void Record(int32_t writerResult);
 
     const std::string path_;
-    CWAVPCMMuxer writer_;
+    WavWriter writer_;
 };

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "audio_source.h"
-#include "wav_pcm_parser_impl.h"
+#include "wav_reader.h"
 
 class WavFileSource : public AudioSource {
 public:
@@ -20,5 +20,5 @@ public:
 
 private:
     const std::string path_;
-    CWavPcmParser reader_;
+    WavReader reader_;
 };

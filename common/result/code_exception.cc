@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "kept_texts.h"
 #include "result_codes.h"
 
 namespace CorvidaUtils {
@@ -110,7 +111,7 @@ void buildResultMessages(std::map<int32_t, std::string>& messages) {
         "function instead";
     messages[11] = "Call to set embedder parameter that is not supported for online implementation";
     messages[12] = "Listener provided is a NULL pointer";
-    messages[13] = "Embedder has not already been initialized";
+    messages[13] = kept_text::kNotInitialized;
     messages[14] = "Embedder has already been initialized";
     messages[15] = "Embedder parameters have not been initialized";
     messages[16] =
@@ -119,12 +120,12 @@ void buildResultMessages(std::map<int32_t, std::string>& messages) {
     messages[17] = "Number of audio channels provided is invalid - This shall be greater than 0";
     messages[18] = "The audio sample rate shall be only 48000Hz";
     messages[19] = "A buffer whose size is not a factor of sample size has been provided";
-    messages[20] = " Some settings are not provided for embedder initialization";
+    messages[20] = kept_text::kSettingsMissing;
     messages[21] = "File duration is invalid";
     messages[22] = "File offset duration is invalid";
     messages[23] = "Watermark duration is invalid";
     messages[24] = "Invalid string encoding. UTF8 required";
-    messages[31] = "Unable to send final job reprort to online server";
+    messages[31] = kept_text::kReportNotSent;
     messages[32] = "Missing json string for sending job report to online server";
     messages[33] = "Invalid report json format";
     messages[34] = "Timecode looped while embedding";

@@ -6,6 +6,7 @@
 
 #include "code_exception.h"
 #include "embedder_setup.h"
+#include "kept_texts.h"
 #include "result_codes.h"
 #include "stop_signal.h"
 #include "timecode_keeper.h"
@@ -121,10 +122,10 @@ void Run::Embed() {
     ThrowIfStopRequested();
 
     library_.CheckResult(program_.create(&listener_, embedder_.out()),
-                         "Create Pellion AudioEmbedder failed");
+                         kept_text::kCreateFailed);
     // A library that reports success without an embedder is refused like a null pointer.
     if (embedder_.get() == nullptr) {
-        CodeException().Raise(CorvidaUtils::kNullPointer, "Create Pellion AudioEmbedder failed");
+        CodeException().Raise(CorvidaUtils::kNullPointer, kept_text::kCreateFailed);
     }
     ThrowIfStopRequested();
     Corvida::IPellionAudioEmbedder& embedder = *embedder_.get();

@@ -13,6 +13,7 @@
 #include "audio_source.h"
 #include "common_settings.h"
 #include "embedder_listener.h"
+#include "kept_texts.h"
 #include "pellion_audio_embedder.h"
 #include "result_report.h"
 
@@ -42,7 +43,7 @@ struct RunProgram {
     // The version line, the input line and "[SUCCESS]"; not in silent mode.
     bool informs = true;
     // The context of a block that the embedder refuses.
-    const char* addBufferFailure = "AddAudioBuffer failed";
+    const char* addBufferFailure = kept_text::kAddBufferFailedOnline;
     // The context of a block timestamp that cannot be allocated.
     const char* timestampFailure = "";
 };

@@ -1,4 +1,8 @@
-// The file-backed WAV writer behind IWavPcmMuxer.
+// Writer of PCM WAV files. Open claims the output: a file it creates holds a valid empty WAV
+// file at once, an existing one keeps what it holds until Start (or the first Write, or Close)
+// replaces it in place. The header's sizes stay true while samples are appended, and are final
+// at Close. An output whose sizes cannot be rewritten (a FIFO, a device) is written as a stream
+// of unknown length.
 #pragma once
 
 #include <sys/types.h>
@@ -10,26 +14,49 @@
 #include <vector>
 
 #include "stdio_file.h"
-#include "wav_pcm_muxer.h"
+#include "wav_carried_items.h"
 
-class CWAVPCMMuxer : public IWavPcmMuxer {
+// Result codes of the writer.
+constexpr int32_t kWavWriterSuccess = 0;
+constexpr int32_t kWavWriterNotOpen = 1;       // null path, or Write without an open file
+constexpr int32_t kWavWriterGenericError = 2;  // a call the writer cannot take: negative
+                                               // length, null data
+constexpr int32_t kWavWriterIoError = 3;
+constexpr int32_t kWavWriterInUse = 4;        // another writer holds the output
+constexpr int32_t kWavWriterOutOfMemory = 5;  // memory could not be had
+
+class WavWriter {
 public:
-    CWAVPCMMuxer() = default;
-    CWAVPCMMuxer(const CWAVPCMMuxer&) = delete;
-    CWAVPCMMuxer& operator=(const CWAVPCMMuxer&) = delete;
+    WavWriter() = default;
+    WavWriter(const WavWriter&) = delete;
+    WavWriter& operator=(const WavWriter&) = delete;
     // Completes the file as Close does.
-    ~CWAVPCMMuxer() override;
+    ~WavWriter();
 
-    int32_t Open(const char* path, int16_t channels, uint32_t sampleRate,
-                 int16_t bitsPerSample) override;
-    int32_t Start() override;
-    int32_t Close() override;
-    int32_t Write(const uint8_t* data, int32_t length) override;
-    int32_t Discard() override;
-    void SetCarriedItems(WavCarriedItems items) override { carried_ = std::move(items); }
+    // Creates the output if it does not exist (a valid empty WAV file at once) and takes it
+    // for this writer alone; an existing file keeps its content until Start.
+    int32_t Open(const char* path, int16_t channels, uint32_t sampleRate, int16_t bitsPerSample);
+    // Puts the header in place: from here on the output holds this writer's WAV file, also if
+    // the process dies. An existing file is overwritten in place, then cut to the header, so
+    // that it is never torn; where the header cannot be written, it is given back as it was.
+    int32_t Start();
+    // Completes the WAV file (a header alone when nothing was written) and closes it.
+    int32_t Close();
+    int32_t Write(const uint8_t* data, int32_t length);
+    // Gives the output back as Open found it, for a run that ends before its audio starts: a
+    // file Open created is removed, an existing one is left as it was. Once the WAV file has
+    // been started this completes it as Close does, so that no written audio is lost.
+    int32_t Discard();
+    // What the input holds besides its audio, for the files this writer opens from then on:
+    // chunks before the audio go between the format chunk and the audio, chunks after it
+    // follow the audio when the file is completed, and the channel mask and the 64-bit form
+    // are kept.
+    void SetCarriedItems(WavCarriedItems items) { carried_ = std::move(items); }
 
     // The system's reason (errno) of the first failure since Open, or 0.
     int SystemError() const { return systemError_; }
+    // What of the input the file does not carry, and why: one line each, for standard error.
+    std::vector<std::string> TakeNotes() { return std::move(notes_); }
 
     // Lets tests reach the sizes that no longer fit the header without writing gigabytes.
     void SetDataBytesForTesting(uint64_t bytes) { dataBytes_ = bytes; }
@@ -48,6 +75,13 @@ private:
     // allows it, and no file left open.
     void GiveBackTheOutput();
     void RemoveCreatedFile();
+    // Keeps a note for TakeNotes; a note that memory cannot hold is left out.
+    void Note(const char* text) noexcept {
+        try {
+            notes_.emplace_back(text);
+        } catch (...) {
+        }
+    }
     // Keeps errno as the reason of the failure at hand, unless one is kept already; returns
     // `result`, for the caller to pass on.
     template <typename T>
@@ -86,6 +120,7 @@ private:
     uint64_t earlierSize_ = 0;
 
     WavCarriedItems carried_;
+    std::vector<std::string> notes_;
     std::vector<uint8_t> header_;
     // 64 bits, so that a file past 4 GiB is recognised instead of wrapping the count.
     uint64_t dataBytes_ = 0;

@@ -1,4 +1,5 @@
-// The file-backed WAV reader behind IWavPcmParser.
+// Reader of PCM WAV files: checks the layout, reports the format and hands out the sample
+// bytes of the data chunk block by block with the media time reached.
 #pragma once
 
 #include <cstddef>
@@ -7,25 +8,40 @@
 #include <vector>
 
 #include "stdio_file.h"
+#include "wav_carried_items.h"
 #include "wav_pcm_format.h"
-#include "wav_pcm_parser.h"
 
-class CWavPcmParser : public IWavPcmParser {
+// Result codes of the reader.
+constexpr int32_t kWavReaderSuccess = 0;
+constexpr int32_t kWavReaderEndOfData = 1;  // Read only
+constexpr int32_t kWavReaderNullPath = -1;
+constexpr int32_t kWavReaderGenericError = -2;  // a call the reader cannot take: null
+                                                // argument, oversized request
+constexpr int32_t kWavReaderIoError = -3;
+constexpr int32_t kWavReaderUnsupported = -4;
+
+class WavReader {
 public:
-    CWavPcmParser() = default;
-    CWavPcmParser(const CWavPcmParser&) = delete;
-    CWavPcmParser& operator=(const CWavPcmParser&) = delete;
-    ~CWavPcmParser() override = default;
+    WavReader() = default;
+    WavReader(const WavReader&) = delete;
+    WavReader& operator=(const WavReader&) = delete;
+    ~WavReader() = default;
 
-    int32_t Open(const char* path, WavPcmFormat* format, bool sizeFromFile) override;
-    int32_t Close() override;
-    int32_t Read(uint8_t* buffer, int64_t* frames, uint64_t* mediaTime) override;
-    const WavCarriedItems& CarriedItems() const override { return carried_; }
+    int32_t Open(const char* path, WavPcmFormat* format);
+    int32_t Close();
+    // `frames`: frames wanted on entry, whole frames delivered on success. `mediaTime`: media
+    // time after the block, in 100 ns ticks.
+    int32_t Read(uint8_t* buffer, int64_t* frames, uint64_t* mediaTime);
+    // What the file opened last holds besides its audio, for a WAV output to carry on.
+    const WavCarriedItems& CarriedItems() const { return carried_; }
     // Hands over what the file holds besides its audio, leaving nothing behind.
     WavCarriedItems TakeCarriedItems() { return std::move(carried_); }
     // The system's reason (errno) of the last failure to open or read, or 0.
     int SystemError() const { return systemError_; }
-    void SetStopCheck(bool (*stopRequested)()) override { stopRequested_ = stopRequested; }
+    // Asked between chunks while Open walks the file: when it answers true, Open gives up
+    // with -3. A damaged file of many small chunks takes long to walk, and the user may want
+    // to stop.
+    void SetStopCheck(bool (*stopRequested)()) { stopRequested_ = stopRequested; }
 
 private:
     struct RiffHeader {
@@ -50,12 +66,12 @@ private:
     };
 
     // Open once the stream exists; on failure the caller drops the stream.
-    int32_t ParseHeaders(WavPcmFormat* format, bool sizeFromFile);
+    int32_t ParseHeaders(WavPcmFormat* format);
     int32_t FindFormatChunk();
     int32_t ReadFormatChunk();
     int32_t CheckSubFormat();
     int32_t FindDataChunk();
-    int32_t LocateData(bool sizeFromFile);
+    int32_t LocateData();
     // A chunk the walk passes over, its body next in the stream: the sizes of a "ds64" chunk
     // are taken, other chunks kept for the output. The stream is left where it was.
     void TakeChunk(uint32_t id, uint32_t size, bool beforeAudio);

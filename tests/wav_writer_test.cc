@@ -1,4 +1,4 @@
-#include "wav_pcm_muxer_impl.h"
+#include "wav_writer.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,7 +15,7 @@
 #include "wav_fixture.h"
 #include "wav_header.h"
 #include "wav_layout.h"
-#include "wav_pcm_parser_impl.h"
+#include "wav_reader.h"
 
 namespace {
 
@@ -56,31 +57,31 @@ TEST(WavHeaderTest, EmptyAndStreamSizes) {
     EXPECT_EQ(LoadU32At(stream, 64), 0xFFFFFFFFu);
 }
 
-TEST(WavPcmMuxerTest, WritesPlainHeaderUpTo16Bits) {
+TEST(WavWriterTest, WritesPlainHeaderUpTo16Bits) {
     TempFile file;
-    CWAVPCMMuxer muxer;
-    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 16), kWavMuxerSuccess);
-    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+    WavWriter muxer;
+    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 16), kWavWriterSuccess);
+    ASSERT_EQ(muxer.Close(), kWavWriterSuccess);
     EXPECT_EQ(file.Read(), PlainStereoHeader(0));
 
     // Within the first second of audio the header on disk claims no data yet (the block is
     // large enough to reach the file).
     const ByteVector samples = Pattern(4 * 30000);
-    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 16), kWavMuxerSuccess);
-    ASSERT_EQ(muxer.Write(samples.data(), 4 * 100), kWavMuxerSuccess);
-    ASSERT_EQ(muxer.Write(samples.data() + 400, 4 * 29900), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 16), kWavWriterSuccess);
+    ASSERT_EQ(muxer.Write(samples.data(), 4 * 100), kWavWriterSuccess);
+    ASSERT_EQ(muxer.Write(samples.data() + 400, 4 * 29900), kWavWriterSuccess);
     EXPECT_EQ(Slice(file.Read(), 0, 44), PlainStereoHeader(0));
-    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Close(), kWavWriterSuccess);
     ByteVector expected = PlainStereoHeader(120000);
     PutBytes(expected, samples);
     EXPECT_EQ(file.Read(), expected);
 }
 
-TEST(WavPcmMuxerTest, WritesExtensibleHeaderAbove16Bits) {
+TEST(WavWriterTest, WritesExtensibleHeaderAbove16Bits) {
     TempFile file;
-    CWAVPCMMuxer muxer;
-    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 24), kWavMuxerSuccess);
-    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+    WavWriter muxer;
+    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 24), kWavWriterSuccess);
+    ASSERT_EQ(muxer.Close(), kWavWriterSuccess);
     EXPECT_EQ(file.Read(), kExtensibleStereoHeader);
 
     struct Case {
@@ -91,8 +92,8 @@ TEST(WavPcmMuxerTest, WritesExtensibleHeaderAbove16Bits) {
     for (const Case& c : {Case{6, 32, 0x3F}, Case{31, 24, 0x7FFFFFFF}, Case{32, 24, 0xFFFFFFFF},
                           Case{40, 32, 0xFFFFFFFF}}) {
         SCOPED_TRACE(std::to_string(c.channels) + " channels");
-        ASSERT_EQ(muxer.Open(file.path(), c.channels, 48000, c.bits), kWavMuxerSuccess);
-        ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+        ASSERT_EQ(muxer.Open(file.path(), c.channels, 48000, c.bits), kWavWriterSuccess);
+        ASSERT_EQ(muxer.Close(), kWavWriterSuccess);
         const ByteVector header = file.Read();
         ASSERT_EQ(header.size(), 68u);
         const uint32_t blockAlign = c.channels * (c.bits / 8);
@@ -102,16 +103,16 @@ TEST(WavPcmMuxerTest, WritesExtensibleHeaderAbove16Bits) {
     }
 }
 
-TEST(WavPcmMuxerTest, OddAudioRegionGetsItsPadByte) {
+TEST(WavWriterTest, OddAudioRegionGetsItsPadByte) {
     for (const int16_t bits : {8, 24}) {
         SCOPED_TRACE(std::to_string(bits) + " bits mono");
         TempFile file;
-        CWAVPCMMuxer muxer;
-        ASSERT_EQ(muxer.Open(file.path(), 1, 48000, bits), kWavMuxerSuccess);
+        WavWriter muxer;
+        ASSERT_EQ(muxer.Open(file.path(), 1, 48000, bits), kWavWriterSuccess);
         const ByteVector samples = Pattern(bits == 8 ? 5 : 9);
         ASSERT_EQ(muxer.Write(samples.data(), static_cast<int32_t>(samples.size())),
-                  kWavMuxerSuccess);
-        ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+                  kWavWriterSuccess);
+        ASSERT_EQ(muxer.Close(), kWavWriterSuccess);
         const ByteVector written = file.Read();
         const size_t headerBytes = bits == 8 ? 44 : 68;
         ASSERT_EQ(written.size(), headerBytes + samples.size() + 1);
@@ -122,60 +123,60 @@ TEST(WavPcmMuxerTest, OddAudioRegionGetsItsPadByte) {
     }
 }
 
-TEST(WavPcmMuxerTest, CallsWithoutAnOpenFile) {
-    CWAVPCMMuxer muxer;
+TEST(WavWriterTest, CallsWithoutAnOpenFile) {
+    WavWriter muxer;
     const uint8_t sample[4] = {};
-    EXPECT_EQ(muxer.Open(nullptr, 2, 48000, 16), kWavMuxerNotOpen);
-    EXPECT_EQ(muxer.Write(sample, 4), kWavMuxerNotOpen);
-    EXPECT_EQ(muxer.Close(), kWavMuxerSuccess);
-    EXPECT_EQ(muxer.Open("/nonexistent/dir/out.wav", 2, 48000, 16), kWavMuxerIoError);
-    EXPECT_EQ(muxer.Write(sample, 4), kWavMuxerNotOpen);
+    EXPECT_EQ(muxer.Open(nullptr, 2, 48000, 16), kWavWriterNotOpen);
+    EXPECT_EQ(muxer.Write(sample, 4), kWavWriterNotOpen);
+    EXPECT_EQ(muxer.Close(), kWavWriterSuccess);
+    EXPECT_EQ(muxer.Open("/nonexistent/dir/out.wav", 2, 48000, 16), kWavWriterIoError);
+    EXPECT_EQ(muxer.Write(sample, 4), kWavWriterNotOpen);
 
     TempFile file;
-    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 16), kWavMuxerSuccess);
-    EXPECT_EQ(muxer.Write(sample, -1), kWavMuxerGenericError);
-    EXPECT_EQ(muxer.Write(nullptr, 4), kWavMuxerGenericError);
-    EXPECT_EQ(muxer.Write(nullptr, 0), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 16), kWavWriterSuccess);
+    EXPECT_EQ(muxer.Write(sample, -1), kWavWriterGenericError);
+    EXPECT_EQ(muxer.Write(nullptr, 4), kWavWriterGenericError);
+    EXPECT_EQ(muxer.Write(nullptr, 0), kWavWriterSuccess);
     // A null path leaves the open file alone: its samples still count.
-    ASSERT_EQ(muxer.Write(sample, 4), kWavMuxerSuccess);
-    EXPECT_EQ(muxer.Open(nullptr, 2, 48000, 16), kWavMuxerNotOpen);
-    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
-    EXPECT_EQ(muxer.Write(sample, 4), kWavMuxerNotOpen);
+    ASSERT_EQ(muxer.Write(sample, 4), kWavWriterSuccess);
+    EXPECT_EQ(muxer.Open(nullptr, 2, 48000, 16), kWavWriterNotOpen);
+    ASSERT_EQ(muxer.Close(), kWavWriterSuccess);
+    EXPECT_EQ(muxer.Write(sample, 4), kWavWriterNotOpen);
     EXPECT_EQ(LoadU32At(file.Read(), 40), 4u);
 }
 
-TEST(WavPcmMuxerTest, OpeningAgainCompletesThePreviousFile) {
+TEST(WavWriterTest, OpeningAgainCompletesThePreviousFile) {
     TempFile first;
     TempFile second;
-    CWAVPCMMuxer muxer;
+    WavWriter muxer;
     const ByteVector samples = Pattern(8);
-    ASSERT_EQ(muxer.Open(first.path(), 2, 48000, 16), kWavMuxerSuccess);
-    ASSERT_EQ(muxer.Write(samples.data(), 8), kWavMuxerSuccess);
-    ASSERT_EQ(muxer.Open(second.path(), 2, 48000, 16), kWavMuxerSuccess);
-    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Open(first.path(), 2, 48000, 16), kWavWriterSuccess);
+    ASSERT_EQ(muxer.Write(samples.data(), 8), kWavWriterSuccess);
+    ASSERT_EQ(muxer.Open(second.path(), 2, 48000, 16), kWavWriterSuccess);
+    ASSERT_EQ(muxer.Close(), kWavWriterSuccess);
     ByteVector expected = PlainStereoHeader(8);
     PutBytes(expected, samples);
     EXPECT_EQ(first.Read(), expected);
     EXPECT_EQ(second.Read(), PlainStereoHeader(0));
 }
 
-TEST(WavPcmMuxerTest, FailedWritesAndClosesAreReported) {
+TEST(WavWriterTest, FailedWritesAndClosesAreReported) {
     const ByteVector block = Pattern(1 << 20);
     {
         SCOPED_TRACE("a write that does not fit the device");
-        CWAVPCMMuxer muxer;
-        ASSERT_EQ(muxer.Open("/dev/full", 2, 48000, 16), kWavMuxerSuccess);
-        EXPECT_EQ(muxer.Write(block.data(), static_cast<int32_t>(block.size())), kWavMuxerIoError);
-        EXPECT_EQ(muxer.Write(block.data(), 4), kWavMuxerNotOpen);
-        EXPECT_EQ(muxer.Close(), kWavMuxerSuccess);
+        WavWriter muxer;
+        ASSERT_EQ(muxer.Open("/dev/full", 2, 48000, 16), kWavWriterSuccess);
+        EXPECT_EQ(muxer.Write(block.data(), static_cast<int32_t>(block.size())), kWavWriterIoError);
+        EXPECT_EQ(muxer.Write(block.data(), 4), kWavWriterNotOpen);
+        EXPECT_EQ(muxer.Close(), kWavWriterSuccess);
     }
     {
         SCOPED_TRACE("a header that cannot be written at Close");
-        CWAVPCMMuxer muxer;
-        ASSERT_EQ(muxer.Open("/dev/full", 2, 48000, 16), kWavMuxerSuccess);
-        EXPECT_EQ(muxer.Close(), kWavMuxerIoError);
-        EXPECT_EQ(muxer.Write(block.data(), 4), kWavMuxerNotOpen);
-        EXPECT_EQ(muxer.Close(), kWavMuxerSuccess);
+        WavWriter muxer;
+        ASSERT_EQ(muxer.Open("/dev/full", 2, 48000, 16), kWavWriterSuccess);
+        EXPECT_EQ(muxer.Close(), kWavWriterIoError);
+        EXPECT_EQ(muxer.Write(block.data(), 4), kWavWriterNotOpen);
+        EXPECT_EQ(muxer.Close(), kWavWriterSuccess);
     }
 }
 
@@ -187,7 +188,7 @@ struct stat StatOf(const std::string& path) {
 
 // A user re-running a command whose set-up fails keeps the output of the earlier run: the
 // file keeps its content, its mode and its inode until the first samples arrive.
-TEST(WavPcmMuxerTest, ExistingOutputIsLeftAsItWasUntilAudioStarts) {
+TEST(WavWriterTest, ExistingOutputIsLeftAsItWasUntilAudioStarts) {
     WorkDir work;
     const std::string path = work.path("out.wav");
     const ByteVector earlier = Pattern(1000, 9);
@@ -195,10 +196,10 @@ TEST(WavPcmMuxerTest, ExistingOutputIsLeftAsItWasUntilAudioStarts) {
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
     const struct stat before = StatOf(path);
 
-    CWAVPCMMuxer muxer;
-    ASSERT_EQ(muxer.Open(path.c_str(), 2, 48000, 16), kWavMuxerSuccess);
+    WavWriter muxer;
+    ASSERT_EQ(muxer.Open(path.c_str(), 2, 48000, 16), kWavWriterSuccess);
     EXPECT_EQ(ReadWholeFile(path), earlier);
-    ASSERT_EQ(muxer.Discard(), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Discard(), kWavWriterSuccess);
     EXPECT_EQ(ReadWholeFile(path), earlier);
     const struct stat after = StatOf(path);
     EXPECT_EQ(after.st_ino, before.st_ino);
@@ -206,9 +207,9 @@ TEST(WavPcmMuxerTest, ExistingOutputIsLeftAsItWasUntilAudioStarts) {
 
     // Once audio is written the file is replaced in place, as any writer would.
     const ByteVector samples = Pattern(8);
-    ASSERT_EQ(muxer.Open(path.c_str(), 2, 48000, 16), kWavMuxerSuccess);
-    ASSERT_EQ(muxer.Write(samples.data(), 8), kWavMuxerSuccess);
-    ASSERT_EQ(muxer.Discard(), kWavMuxerSuccess);  // too late to give anything back
+    ASSERT_EQ(muxer.Open(path.c_str(), 2, 48000, 16), kWavWriterSuccess);
+    ASSERT_EQ(muxer.Write(samples.data(), 8), kWavWriterSuccess);
+    ASSERT_EQ(muxer.Discard(), kWavWriterSuccess);  // too late to give anything back
     ByteVector expected = PlainStereoHeader(8);
     PutBytes(expected, samples);
     EXPECT_EQ(ReadWholeFile(path), expected);
@@ -216,66 +217,66 @@ TEST(WavPcmMuxerTest, ExistingOutputIsLeftAsItWasUntilAudioStarts) {
     EXPECT_EQ(StatOf(path).st_mode, before.st_mode);
 }
 
-TEST(WavPcmMuxerTest, DiscardRemovesOnlyAFileOpenCreated) {
+TEST(WavWriterTest, DiscardRemovesOnlyAFileOpenCreated) {
     WorkDir work;
     const std::string path = work.path("new.wav");
-    CWAVPCMMuxer muxer;
-    ASSERT_EQ(muxer.Open(path.c_str(), 2, 48000, 16), kWavMuxerSuccess);
+    WavWriter muxer;
+    ASSERT_EQ(muxer.Open(path.c_str(), 2, 48000, 16), kWavWriterSuccess);
     EXPECT_EQ(access(path.c_str(), F_OK), 0);
-    ASSERT_EQ(muxer.Discard(), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Discard(), kWavWriterSuccess);
     EXPECT_NE(access(path.c_str(), F_OK), 0);
 
     // A file that took the created one's place meanwhile is someone else's.
-    ASSERT_EQ(muxer.Open(path.c_str(), 2, 48000, 16), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Open(path.c_str(), 2, 48000, 16), kWavWriterSuccess);
     ASSERT_EQ(unlink(path.c_str()), 0);
     WriteWholeFile(path, "not ours");
-    ASSERT_EQ(muxer.Discard(), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Discard(), kWavWriterSuccess);
     EXPECT_EQ(ReadWholeFile(path), ByteVector({'n', 'o', 't', ' ', 'o', 'u', 'r', 's'}));
 
     // A created file that nothing was written to is still a complete WAV file at Close.
     const std::string closed = work.path("closed.wav");
-    ASSERT_EQ(muxer.Open(closed.c_str(), 2, 48000, 16), kWavMuxerSuccess);
-    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Open(closed.c_str(), 2, 48000, 16), kWavWriterSuccess);
+    ASSERT_EQ(muxer.Close(), kWavWriterSuccess);
     EXPECT_EQ(ReadWholeFile(closed), PlainStereoHeader(0));
 }
 
-TEST(WavPcmMuxerTest, OutputHeldByAnotherWriterIsInUseAndUntouched) {
+TEST(WavWriterTest, OutputHeldByAnotherWriterIsInUseAndUntouched) {
     WorkDir work;
     const std::string path = work.path("out.wav");
     const ByteVector samples = Pattern(8);
-    CWAVPCMMuxer first;
-    ASSERT_EQ(first.Open(path.c_str(), 2, 48000, 16), kWavMuxerSuccess);
-    ASSERT_EQ(first.Write(samples.data(), 8), kWavMuxerSuccess);
+    WavWriter first;
+    ASSERT_EQ(first.Open(path.c_str(), 2, 48000, 16), kWavWriterSuccess);
+    ASSERT_EQ(first.Write(samples.data(), 8), kWavWriterSuccess);
 
-    CWAVPCMMuxer second;
-    EXPECT_EQ(second.Open(path.c_str(), 2, 48000, 24), kWavMuxerInUse);
-    EXPECT_EQ(second.Write(samples.data(), 8), kWavMuxerNotOpen);
-    EXPECT_EQ(second.Close(), kWavMuxerSuccess);
+    WavWriter second;
+    EXPECT_EQ(second.Open(path.c_str(), 2, 48000, 24), kWavWriterInUse);
+    EXPECT_EQ(second.Write(samples.data(), 8), kWavWriterNotOpen);
+    EXPECT_EQ(second.Close(), kWavWriterSuccess);
 
-    ASSERT_EQ(first.Close(), kWavMuxerSuccess);
+    ASSERT_EQ(first.Close(), kWavWriterSuccess);
     ByteVector expected = PlainStereoHeader(8);
     PutBytes(expected, samples);
     EXPECT_EQ(ReadWholeFile(path), expected);
     // Released with the first writer's file.
-    EXPECT_EQ(second.Open(path.c_str(), 2, 48000, 16), kWavMuxerSuccess);
+    EXPECT_EQ(second.Open(path.c_str(), 2, 48000, 16), kWavWriterSuccess);
 
     // Devices are no one's: runs in parallel may all write to /dev/null.
-    CWAVPCMMuxer third;
-    ASSERT_EQ(first.Open("/dev/null", 2, 48000, 16), kWavMuxerSuccess);
-    EXPECT_EQ(third.Open("/dev/null", 2, 48000, 16), kWavMuxerSuccess);
+    WavWriter third;
+    ASSERT_EQ(first.Open("/dev/null", 2, 48000, 16), kWavWriterSuccess);
+    EXPECT_EQ(third.Open("/dev/null", 2, 48000, 16), kWavWriterSuccess);
 }
 
 // A run killed at any moment leaves a file that readers take whole up to the last second.
-TEST(WavPcmMuxerTest, SizesOnDiskFollowTheAudioOncePerSecond) {
+TEST(WavWriterTest, SizesOnDiskFollowTheAudioOncePerSecond) {
     TempFile file;
-    CWAVPCMMuxer muxer;
-    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 16), kWavMuxerSuccess);
+    WavWriter muxer;
+    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 16), kWavWriterSuccess);
     const uint32_t bytesPerSecond = 192000;
     const ByteVector block = Pattern(2048);
     std::set<uint32_t> sizesSeen;
     uint64_t written = 0;
     while (written < 5 * bytesPerSecond / 2) {
-        ASSERT_EQ(muxer.Write(block.data(), 2048), kWavMuxerSuccess);
+        ASSERT_EQ(muxer.Write(block.data(), 2048), kWavWriterSuccess);
         written += 2048;
         const ByteVector onDisk = file.Read();
         ASSERT_GE(onDisk.size(), 44u);
@@ -287,12 +288,12 @@ TEST(WavPcmMuxerTest, SizesOnDiskFollowTheAudioOncePerSecond) {
     }
     // Rewritten once per second of audio, not per block.
     EXPECT_EQ(sizesSeen, (std::set<uint32_t>{0, 192512, 385024}));
-    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Close(), kWavWriterSuccess);
     EXPECT_EQ(LoadU32At(file.Read(), 40), written);
 }
 
 // A full disk: every whole frame that reached the file stays readable behind true sizes.
-TEST(WavPcmMuxerTest, FailedWriteKeepsTheWholeFramesThatReachedTheFile) {
+TEST(WavWriterTest, FailedWriteKeepsTheWholeFramesThatReachedTheFile) {
     TempFile file;
     const rlim_t limit = 68 + 10000;  // not a whole number of 6-byte frames
     struct rlimit saved {};
@@ -306,10 +307,10 @@ TEST(WavPcmMuxerTest, FailedWriteKeepsTheWholeFramesThatReachedTheFile) {
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
 
     const ByteVector samples = Pattern(6 * 512 * 8);
-    CWAVPCMMuxer muxer;
+    WavWriter muxer;
     int32_t result = muxer.Open(file.path(), 2, 48000, 24);
     size_t offset = 0;
-    while (result == kWavMuxerSuccess && offset < samples.size()) {
+    while (result == kWavWriterSuccess && offset < samples.size()) {
         result = muxer.Write(samples.data() + offset, 6 * 512);
         offset += 6 * 512;
     }
@@ -317,8 +318,8 @@ TEST(WavPcmMuxerTest, FailedWriteKeepsTheWholeFramesThatReachedTheFile) {
     setrlimit(RLIMIT_FSIZE, &saved);
     sigaction(SIGXFSZ, &previous, nullptr);
 
-    EXPECT_EQ(result, kWavMuxerIoError);
-    EXPECT_EQ(closed, kWavMuxerSuccess);
+    EXPECT_EQ(result, kWavWriterIoError);
+    EXPECT_EQ(closed, kWavWriterSuccess);
     const ByteVector written = file.Read();
     const size_t kept = 10000 - 10000 % 6;
     ASSERT_EQ(written.size(), 68 + kept);
@@ -327,7 +328,7 @@ TEST(WavPcmMuxerTest, FailedWriteKeepsTheWholeFramesThatReachedTheFile) {
     EXPECT_EQ(Slice(written, 68, kept), Slice(samples, 0, kept));
 }
 
-TEST(WavPcmMuxerTest, SizesPast4GiBAreMarkedUnknown) {
+TEST(WavWriterTest, SizesPast4GiBAreMarkedUnknown) {
     TempFile file;
     const ByteVector samples = Pattern(12);
     struct Case {
@@ -342,11 +343,11 @@ TEST(WavPcmMuxerTest, SizesPast4GiBAreMarkedUnknown) {
                           Case{24, 0xFFFFFFC4, 0xFFFFFFFF, 0xFFFFFFFF},
                           Case{24, uint64_t{5} << 30, 0xFFFFFFFF, 0xFFFFFFFF}}) {
         SCOPED_TRACE(std::to_string(c.bits) + " bits, " + std::to_string(c.dataBytes));
-        CWAVPCMMuxer muxer;
-        ASSERT_EQ(muxer.Open(file.path(), 1, 48000, c.bits), kWavMuxerSuccess);
-        ASSERT_EQ(muxer.Write(samples.data(), 12), kWavMuxerSuccess);
+        WavWriter muxer;
+        ASSERT_EQ(muxer.Open(file.path(), 1, 48000, c.bits), kWavWriterSuccess);
+        ASSERT_EQ(muxer.Write(samples.data(), 12), kWavWriterSuccess);
         muxer.SetDataBytesForTesting(c.dataBytes);
-        ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+        ASSERT_EQ(muxer.Close(), kWavWriterSuccess);
         const ByteVector written = file.Read();
         const size_t headerBytes = c.bits > 16 ? 68 : 44;
         EXPECT_EQ(LoadU32At(written, 4), c.riffSize);
@@ -354,48 +355,46 @@ TEST(WavPcmMuxerTest, SizesPast4GiBAreMarkedUnknown) {
         if (c.dataSize != 0xFFFFFFFF) continue;
 
         // The reader takes such a file to its very end.
-        CWavPcmParser parser;
+        WavReader parser;
         WavPcmFormat format;
-        ASSERT_EQ(parser.Open(file.path(), &format, false), kWavParserSuccess);
+        ASSERT_EQ(parser.Open(file.path(), &format), kWavReaderSuccess);
         uint8_t buffer[64];
         int64_t frames = 64 / (c.bits / 8);
         uint64_t mediaTime = 0;
-        ASSERT_EQ(parser.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
+        ASSERT_EQ(parser.Read(buffer, &frames, &mediaTime), kWavReaderSuccess);
         EXPECT_EQ(frames * (c.bits / 8), 12);
         EXPECT_EQ(ByteVector(buffer, buffer + 12), samples);
-        EXPECT_EQ(parser.Read(buffer, &frames, &mediaTime), kWavParserEndOfData);
+        EXPECT_EQ(parser.Read(buffer, &frames, &mediaTime), kWavReaderEndOfData);
     }
 }
 
-TEST(WavPcmMuxerTest, WrittenFilesReadBackUnchanged) {
+TEST(WavWriterTest, WrittenFilesReadBackUnchanged) {
     for (const int16_t bits : {8, 16, 24, 32}) {
         for (const int16_t channels : {1, 2}) {
             SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(channels) + " ch");
             TempFile file;
             const int32_t frameBytes = channels * (bits / 8);
             const ByteVector samples = Pattern(static_cast<size_t>(frameBytes) * 1000, 3);
-            IWavPcmMuxer* muxer = CreateWavPcmMuxer();
-            ASSERT_NE(muxer, nullptr);
-            ASSERT_EQ(muxer->Open(file.path(), channels, 44100, bits), kWavMuxerSuccess);
+            auto muxer = std::make_unique<WavWriter>();
+            ASSERT_EQ(muxer->Open(file.path(), channels, 44100, bits), kWavWriterSuccess);
             for (size_t offset = 0; offset < samples.size(); offset += 512 * frameBytes) {
                 const size_t length = std::min<size_t>(512 * frameBytes, samples.size() - offset);
                 ASSERT_EQ(muxer->Write(samples.data() + offset, static_cast<int32_t>(length)),
-                          kWavMuxerSuccess);
+                          kWavWriterSuccess);
             }
             // Destroying an open writer completes its file just as Close does.
-            DestroyWavPcmMuxer(muxer);
-            EXPECT_EQ(muxer, nullptr);
+            muxer.reset();
 
-            CWavPcmParser parser;
+            WavReader parser;
             WavPcmFormat format;
-            ASSERT_EQ(parser.Open(file.path(), &format, false), kWavParserSuccess);
+            ASSERT_EQ(parser.Open(file.path(), &format), kWavReaderSuccess);
             EXPECT_EQ(format.nbChannels, static_cast<uint64_t>(channels));
             EXPECT_EQ(format.samplingRate, 44100u);
             EXPECT_EQ(format.bitsPerSample, static_cast<uint64_t>(bits));
             ByteVector buffer(samples.size() + 64);
             int64_t frames = 2000;
             uint64_t mediaTime = 0;
-            ASSERT_EQ(parser.Read(buffer.data(), &frames, &mediaTime), kWavParserSuccess);
+            ASSERT_EQ(parser.Read(buffer.data(), &frames, &mediaTime), kWavReaderSuccess);
             EXPECT_EQ(frames, 1000);
             buffer.resize(samples.size());
             EXPECT_EQ(buffer, samples);
@@ -451,17 +450,17 @@ const ByteVector kInfo = ListChunk("INFO", {Chunk("INAM", Pattern(9, 1))});
 const ByteVector kIxml = Chunk("iXML", Pattern(101, 2));  // odd: with its pad byte
 const ByteVector kCue = Chunk("cue ", Pattern(28, 3));
 
-TEST(WavPcmMuxerTest, CarriedChunksStandAroundTheAudio) {
+TEST(WavWriterTest, CarriedChunksStandAroundTheAudio) {
     TempFile file;
-    CWAVPCMMuxer muxer;
+    WavWriter muxer;
     muxer.SetCarriedItems(Carrying({kBext, kInfo}, {kIxml, kCue}));
-    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 16), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 16), kWavWriterSuccess);
     const size_t headerBytes = 44 + kBext.size() + kInfo.size();
     const ByteVector samples = Pattern(4 * 72000, 5);  // a second and a half
     for (size_t offset = 0; offset < samples.size(); offset += 4 * 512) {
         const size_t length = std::min<size_t>(4 * 512, samples.size() - offset);
         ASSERT_EQ(muxer.Write(samples.data() + offset, static_cast<int32_t>(length)),
-                  kWavMuxerSuccess);
+                  kWavWriterSuccess);
     }
     // While the audio is written the header already holds the chunks before it, with sizes
     // that cover the file up to the last second; the chunks after it are not there yet.
@@ -473,7 +472,7 @@ TEST(WavPcmMuxerTest, CarriedChunksStandAroundTheAudio) {
     EXPECT_EQ(LoadU32At(running, 4), headerBytes + runningData - 8);
     EXPECT_EQ(Slice(running, headerBytes, runningData), Slice(samples, 0, runningData));
 
-    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Close(), kWavWriterSuccess);
     const ByteVector written = file.Read();
     const WavLayout layout = ParseWavLayout(written);
     EXPECT_EQ(layout.problem, "");
@@ -487,19 +486,19 @@ TEST(WavPcmMuxerTest, CarriedChunksStandAroundTheAudio) {
     EXPECT_EQ(Concat({layout.chunks[4].whole, layout.chunks[5].whole}), Concat({kIxml, kCue}));
 
     // Read back, the file gives the same items and the same audio.
-    CWavPcmParser parser;
+    WavReader parser;
     WavPcmFormat format;
-    ASSERT_EQ(parser.Open(file.path(), &format, false), kWavParserSuccess);
+    ASSERT_EQ(parser.Open(file.path(), &format), kWavReaderSuccess);
     EXPECT_EQ(parser.CarriedItems().chunksBeforeAudio, Concat({kBext, kInfo}));
     EXPECT_EQ(parser.CarriedItems().chunksAfterAudio, Concat({kIxml, kCue}));
     ByteVector buffer(samples.size() + 64);
     int64_t frames = 80000;
     uint64_t mediaTime = 0;
-    ASSERT_EQ(parser.Read(buffer.data(), &frames, &mediaTime), kWavParserSuccess);
+    ASSERT_EQ(parser.Read(buffer.data(), &frames, &mediaTime), kWavReaderSuccess);
     EXPECT_EQ(frames, 72000);
 }
 
-TEST(WavPcmMuxerTest, SpeakersOtherThanTheFirstOnesNeedTheExtensibleForm) {
+TEST(WavWriterTest, SpeakersOtherThanTheFirstOnesNeedTheExtensibleForm) {
     struct Case {
         int16_t channels, bits;
         uint32_t inputMask;
@@ -518,10 +517,10 @@ TEST(WavPcmMuxerTest, SpeakersOtherThanTheFirstOnesNeedTheExtensibleForm) {
         SCOPED_TRACE(std::to_string(c.channels) + " channels, " + std::to_string(c.bits) +
                      " bits, mask " + std::to_string(c.inputMask));
         TempFile file;
-        CWAVPCMMuxer muxer;
+        WavWriter muxer;
         muxer.SetCarriedItems(Carrying({}, {}, c.inputMask));
-        ASSERT_EQ(muxer.Open(file.path(), c.channels, 48000, c.bits), kWavMuxerSuccess);
-        ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+        ASSERT_EQ(muxer.Open(file.path(), c.channels, 48000, c.bits), kWavWriterSuccess);
+        ASSERT_EQ(muxer.Close(), kWavWriterSuccess);
         const ByteVector written = file.Read();
         ASSERT_EQ(written.size(), c.headerBytes);
         EXPECT_EQ(ParseWavLayout(written).problem, "");
@@ -537,18 +536,18 @@ TEST(WavPcmMuxerTest, SpeakersOtherThanTheFirstOnesNeedTheExtensibleForm) {
     }
 }
 
-TEST(WavPcmMuxerTest, Rf64SizesStandInTheDs64Chunk) {
+TEST(WavWriterTest, Rf64SizesStandInTheDs64Chunk) {
     TempFile file;
-    CWAVPCMMuxer muxer;
+    WavWriter muxer;
     muxer.SetCarriedItems(Carrying({kInfo}, {kCue}, 0, true));
-    ASSERT_EQ(muxer.Open(file.path(), 1, 48000, 24), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Open(file.path(), 1, 48000, 24), kWavWriterSuccess);
     const ByteVector samples = Pattern(3 * 50001, 7);  // odd: a pad byte follows
     // RF64 header, ds64 chunk, format chunk, the chunks before the audio, data chunk header.
     const size_t headerBytes = 12 + 36 + 48 + kInfo.size() + 8;
     for (size_t offset = 0; offset < samples.size(); offset += 3 * 512) {
         const size_t length = std::min<size_t>(3 * 512, samples.size() - offset);
         ASSERT_EQ(muxer.Write(samples.data() + offset, static_cast<int32_t>(length)),
-                  kWavMuxerSuccess);
+                  kWavWriterSuccess);
     }
     // Kept true once per second of audio, as in a RIFF file.
     const WavLayout running = ParseWavLayout(Slice(file.Read(), 0, headerBytes + 3 * 48128));
@@ -556,7 +555,7 @@ TEST(WavPcmMuxerTest, Rf64SizesStandInTheDs64Chunk) {
     EXPECT_EQ(running.ds64DataSize, 3u * 48128);
     EXPECT_EQ(running.ds64Frames, 48128u);
 
-    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Close(), kWavWriterSuccess);
     const ByteVector written = file.Read();
     const WavLayout layout = ParseWavLayout(written);
     EXPECT_EQ(layout.problem, "");
@@ -570,11 +569,11 @@ TEST(WavPcmMuxerTest, Rf64SizesStandInTheDs64Chunk) {
     EXPECT_EQ(written[headerBytes + samples.size()], 0);  // the pad byte
 
     // Past 4 GiB the sizes are the true ones, not all ones.
-    ASSERT_EQ(muxer.Open(file.path(), 1, 48000, 24), kWavMuxerSuccess);
-    ASSERT_EQ(muxer.Write(samples.data(), 6), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Open(file.path(), 1, 48000, 24), kWavWriterSuccess);
+    ASSERT_EQ(muxer.Write(samples.data(), 6), kWavWriterSuccess);
     const uint64_t dataBytes = (uint64_t{5} << 30) + 3;
     muxer.SetDataBytesForTesting(dataBytes);
-    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Close(), kWavWriterSuccess);
     const ByteVector large = file.Read();
     EXPECT_EQ(LoadU32At(large, 4), 0xFFFFFFFFu);
     EXPECT_EQ(LoadU32At(large, 28) | uint64_t{LoadU32At(large, 32)} << 32, dataBytes);
@@ -583,19 +582,18 @@ TEST(WavPcmMuxerTest, Rf64SizesStandInTheDs64Chunk) {
               headerBytes + dataBytes + 1 + kCue.size() - 8);
 }
 
-TEST(WavPcmMuxerTest, ChunksAfterTheAudioAreLeftOutPast4GiBOfRiff) {
+TEST(WavWriterTest, ChunksAfterTheAudioAreLeftOutPast4GiBOfRiff) {
     TempFile file;
-    CWAVPCMMuxer muxer;
+    WavWriter muxer;
     muxer.SetCarriedItems(Carrying({}, {kCue}));
-    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 16), kWavMuxerSuccess);
-    ASSERT_EQ(muxer.Write(Pattern(8).data(), 8), kWavMuxerSuccess);
+    ASSERT_EQ(muxer.Open(file.path(), 2, 48000, 16), kWavWriterSuccess);
+    ASSERT_EQ(muxer.Write(Pattern(8).data(), 8), kWavWriterSuccess);
     // Still fits without the chunk after the audio, not with it.
     muxer.SetDataBytesForTesting(0xFFFFFFFF - 39);
-    testing::internal::CaptureStderr();
-    ASSERT_EQ(muxer.Close(), kWavMuxerSuccess);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Note: the input's chunks after the audio are not copied: past 4 GiB a RIFF file "
-              "cannot say where its audio ends\n");
+    ASSERT_EQ(muxer.Close(), kWavWriterSuccess);
+    EXPECT_EQ(muxer.TakeNotes(),
+              std::vector<std::string>({"Note: the input's chunks after the audio are not copied: "
+                                        "past 4 GiB a RIFF file cannot say where its audio ends"}));
     const ByteVector written = file.Read();
     EXPECT_EQ(written.size(), 44u + 8);
     EXPECT_EQ(LoadU32At(written, 4), 0xFFFFFFFF - 3);
@@ -604,7 +602,7 @@ TEST(WavPcmMuxerTest, ChunksAfterTheAudioAreLeftOutPast4GiBOfRiff) {
 
 // A full disk while the audio or the chunks after it are written: the audio that reached the
 // file is kept behind true sizes, in every form of header; the chunks after it are not.
-TEST(WavPcmMuxerTest, FailedWritesKeepTheAudioInEveryHeaderForm) {
+TEST(WavWriterTest, FailedWritesKeepTheAudioInEveryHeaderForm) {
     const ByteVector samples = Pattern(3 * 512 * 8, 9);  // 24-bit mono
     struct Case {
         std::string name;
@@ -621,22 +619,22 @@ TEST(WavPcmMuxerTest, FailedWritesKeepTheAudioInEveryHeaderForm) {
          }) {
         SCOPED_TRACE(c.name);
         TempFile file;
-        CWAVPCMMuxer muxer;
+        WavWriter muxer;
         muxer.SetCarriedItems(Carrying({kInfo}, {kIxml, kCue}, 0, c.rf64));
         const size_t headerBytes = (c.rf64 ? 104 : 68) + kInfo.size();
-        int32_t result = kWavMuxerSuccess;
-        int32_t closed = kWavMuxerSuccess;
+        int32_t result = kWavWriterSuccess;
+        int32_t closed = kWavWriterSuccess;
         const size_t toWrite = c.audioRoom > 3 * 512 ? 3 * 512 : samples.size();
         {
             FileSizeLimit limit(headerBytes + c.audioRoom);
             result = muxer.Open(file.path(), 1, 48000, 24);
-            for (size_t offset = 0; result == kWavMuxerSuccess && offset < toWrite;
+            for (size_t offset = 0; result == kWavWriterSuccess && offset < toWrite;
                  offset += 3 * 512) {
                 result = muxer.Write(samples.data() + offset, 3 * 512);
             }
             closed = muxer.Close();
         }
-        EXPECT_EQ(result == kWavMuxerIoError || closed == kWavMuxerIoError, true);
+        EXPECT_EQ(result == kWavWriterIoError || closed == kWavWriterIoError, true);
         const ByteVector written = file.Read();
         const WavLayout layout = ParseWavLayout(written);
         EXPECT_EQ(layout.problem, "");
@@ -650,20 +648,6 @@ TEST(WavPcmMuxerTest, FailedWritesKeepTheAudioInEveryHeaderForm) {
             EXPECT_EQ(layout.ds64Frames, c.kept / 3);
         }
     }
-}
-
-TEST(WavPcmMuxerFactoryTest, DestroysOnlyItsOwnWriters) {
-    struct OtherMuxer : IWavPcmMuxer {
-        int32_t Open(const char*, int16_t, uint32_t, int16_t) override { return 0; }
-        int32_t Close() override { return 0; }
-        int32_t Write(const uint8_t*, int32_t) override { return 0; }
-        int32_t Discard() override { return 0; }
-        int32_t Start() override { return 0; }
-    } other;
-    IWavPcmMuxer* muxer = &other;  // on the stack: deleting it would crash
-    DestroyWavPcmMuxer(muxer);
-    EXPECT_EQ(muxer, nullptr);
-    DestroyWavPcmMuxer(muxer);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #define _LARGEFILE64_SOURCE 1
 #endif
 
-#include "wav_pcm_muxer_impl.h"
+#include "wav_writer.h"
 
 #include <fcntl.h>
 #include <stdio_ext.h>
@@ -101,21 +101,17 @@ bool LinkUnnamed(int fd, const char* path) {
     return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
 }
 
-void Note(const char* text) {
-    std::fputs(text, stderr);
-}
-
 }  // namespace
 
-CWAVPCMMuxer::~CWAVPCMMuxer() {
+WavWriter::~WavWriter() {
     Close();
 }
 
-int32_t CWAVPCMMuxer::Open(const char* path, int16_t channels, uint32_t sampleRate,
-                           int16_t bitsPerSample) {
+int32_t WavWriter::Open(const char* path, int16_t channels, uint32_t sampleRate,
+                        int16_t bitsPerSample) {
     // Leaves an open file and its count alone, so that its sizes still come out true.
-    if (path == nullptr) return kWavMuxerNotOpen;
-    if (file_ && Close() != kWavMuxerSuccess) return kWavMuxerIoError;
+    if (path == nullptr) return kWavWriterNotOpen;
+    if (file_ && Close() != kWavWriterSuccess) return kWavWriterIoError;
     channels_ = static_cast<uint16_t>(channels);
     sampleRate_ = sampleRate;
     bitsPerSample_ = static_cast<uint16_t>(bitsPerSample);
@@ -129,7 +125,7 @@ int32_t CWAVPCMMuxer::Open(const char* path, int16_t channels, uint32_t sampleRa
     return unnamed != kTryByName ? unnamed : Claim(path, -1);
 }
 
-int32_t CWAVPCMMuxer::Claim(const char* path, int unnamedFd) {
+int32_t WavWriter::Claim(const char* path, int unnamedFd) {
     systemError_ = 0;
     dataBytes_ = 0;
     nextSizeUpdate_ = sizeUpdateInterval_;
@@ -143,10 +139,10 @@ int32_t CWAVPCMMuxer::Claim(const char* path, int unnamedFd) {
     const bool unnamed = unnamedFd >= 0;
     std::string created;
     Descriptor fd(unnamed ? unnamedFd : OpenOutput(path, created));
-    if (fd.get() < 0) return NoteSystemError(kWavMuxerIoError);
+    if (fd.get() < 0) return NoteSystemError(kWavWriterIoError);
     struct stat status {};
     if (fstat(fd.get(), &status) != 0) {
-        return unnamed ? kTryByName : NoteSystemError(kWavMuxerIoError);
+        return unnamed ? kTryByName : NoteSystemError(kWavWriterIoError);
     }
     // Two runs writing one file would leave a splice of both, or sizes that belong to the
     // other's data. Only regular files: any number of runs may write to /dev/null or to
@@ -154,7 +150,7 @@ int32_t CWAVPCMMuxer::Claim(const char* path, int unnamedFd) {
     if (S_ISREG(status.st_mode) && flock(fd.get(), LOCK_EX | LOCK_NB) != 0 &&
         errno == EWOULDBLOCK) {
         // Not ours to remove: the holder may just have created it.
-        return kWavMuxerInUse;
+        return kWavWriterInUse;
     }
     if (!created.empty()) {
         createdPath_ = created;
@@ -165,7 +161,7 @@ int32_t CWAVPCMMuxer::Claim(const char* path, int unnamedFd) {
     if (!file_) {
         NoteSystemError(0);
         RemoveCreatedFile();
-        return unnamed ? kTryByName : kWavMuxerIoError;
+        return unnamed ? kTryByName : kWavWriterIoError;
     }
     fd.release();
 
@@ -183,7 +179,7 @@ int32_t CWAVPCMMuxer::Claim(const char* path, int unnamedFd) {
         }
     } catch (const std::bad_alloc&) {
         GiveBackTheOutput();
-        return kWavMuxerOutOfMemory;
+        return kWavWriterOutOfMemory;
     }
     headerBytes_ = header_.size();
     dataSizeOffset_ = headerBytes_ - 4;
@@ -192,7 +188,7 @@ int32_t CWAVPCMMuxer::Claim(const char* path, int unnamedFd) {
         // No room for a header: nothing was created, nothing is left behind.
         if (!WriteHeader()) {
             GiveBackTheOutput();
-            return kWavMuxerIoError;
+            return kWavWriterIoError;
         }
         if (!LinkUnnamed(fileno(file_.get()), path)) {
             GiveBackTheOutput();
@@ -201,17 +197,17 @@ int32_t CWAVPCMMuxer::Claim(const char* path, int unnamedFd) {
         createdPath_ = path;
         createdDevice_ = status.st_dev;
         createdInode_ = status.st_ino;
-        return kWavMuxerSuccess;
+        return kWavWriterSuccess;
     }
     // A file created by name is a valid WAV file an instant later.
     if (!createdPath_.empty() && !WriteHeader()) {
         GiveBackTheOutput();
-        return kWavMuxerIoError;
+        return kWavWriterIoError;
     }
-    return kWavMuxerSuccess;
+    return kWavWriterSuccess;
 }
 
-bool CWAVPCMMuxer::WriteHeaderInPlace() {
+bool WavWriter::WriteHeaderInPlace() {
     // Over an existing file, the header first and the cut after: at every instant the file
     // starts with either what it held or a complete header whose sizes are true.
     const int fd = fileno(file_.get());
@@ -219,7 +215,7 @@ bool CWAVPCMMuxer::WriteHeaderInPlace() {
            fseeko(file_.get(), static_cast<off_t>(header_.size()), SEEK_SET) == 0;
 }
 
-bool CWAVPCMMuxer::WriteHeader() {
+bool WavWriter::WriteHeader() {
     headerWritten_ = true;
     if (!patchable_) {
         return std::fwrite(header_.data(), 1, header_.size(), file_.get()) == header_.size() &&
@@ -240,11 +236,11 @@ bool CWAVPCMMuxer::WriteHeader() {
     if (!WriteHeaderInPlace()) return false;
     Note(
         "Note: the input's chunks before the audio are not copied: the disk has no room for "
-        "them\n");
+        "them");
     return true;
 }
 
-void CWAVPCMMuxer::RemoveCreatedFile() {
+void WavWriter::RemoveCreatedFile() {
     if (createdPath_.empty()) return;
     // Only the file this writer made: the path may have been replaced meanwhile.
     struct stat status {};
@@ -255,7 +251,7 @@ void CWAVPCMMuxer::RemoveCreatedFile() {
     createdPath_.clear();
 }
 
-void CWAVPCMMuxer::GiveBackTheOutput() {
+void WavWriter::GiveBackTheOutput() {
     NoteSystemError(0);
     if (file_ && patchable_ && createdPath_.empty()) {
         // Rewriting bytes the file held and shrinking it need no free space; should either
@@ -269,48 +265,48 @@ void CWAVPCMMuxer::GiveBackTheOutput() {
     RemoveCreatedFile();
 }
 
-int32_t CWAVPCMMuxer::Start() {
-    if (!file_) return kWavMuxerNotOpen;
-    if (started_) return kWavMuxerSuccess;
+int32_t WavWriter::Start() {
+    if (!file_) return kWavWriterNotOpen;
+    if (started_) return kWavWriterSuccess;
     started_ = true;
-    if (headerWritten_ || WriteHeader()) return kWavMuxerSuccess;
+    if (headerWritten_ || WriteHeader()) return kWavWriterSuccess;
     GiveBackTheOutput();
-    return kWavMuxerIoError;
+    return kWavWriterIoError;
 }
 
-int32_t CWAVPCMMuxer::Write(const uint8_t* data, int32_t length) {
-    if (!file_) return kWavMuxerNotOpen;
-    if (length < 0 || (data == nullptr && length > 0)) return kWavMuxerGenericError;
-    if (length == 0) return kWavMuxerSuccess;
+int32_t WavWriter::Write(const uint8_t* data, int32_t length) {
+    if (!file_) return kWavWriterNotOpen;
+    if (length < 0 || (data == nullptr && length > 0)) return kWavWriterGenericError;
+    if (length == 0) return kWavWriterSuccess;
     const int32_t started = Start();
-    if (started != kWavMuxerSuccess) return started;
+    if (started != kWavWriterSuccess) return started;
     const size_t size = static_cast<size_t>(length);
     if (std::fwrite(data, 1, size, file_.get()) != size) {
         CloseKeepingWhatReachedTheFile();
-        return kWavMuxerIoError;
+        return kWavWriterIoError;
     }
     dataBytes_ += size;
     if (patchable_ && dataBytes_ >= nextSizeUpdate_ && !UpdateSizes()) {
         CloseKeepingWhatReachedTheFile();
-        return kWavMuxerIoError;
+        return kWavWriterIoError;
     }
-    return kWavMuxerSuccess;
+    return kWavWriterSuccess;
 }
 
 // Once per second of audio: a run killed at any moment (SIGKILL, the OOM killer) leaves a file
 // whose header covers all but the last second of its audio, instead of one that claims to
 // hold nothing. Nothing is synced: the cost would be a disk flush per second.
-bool CWAVPCMMuxer::UpdateSizes() {
+bool WavWriter::UpdateSizes() {
     nextSizeUpdate_ = (dataBytes_ / sizeUpdateInterval_ + 1) * sizeUpdateInterval_;
     return std::fflush(file_.get()) == 0 &&
            PatchSizes(fileno(file_.get()), WholeFrameBytes(dataBytes_), 0);
 }
 
-uint64_t CWAVPCMMuxer::WholeFrameBytes(uint64_t bytes) const {
+uint64_t WavWriter::WholeFrameBytes(uint64_t bytes) const {
     return blockAlign_ > 0 ? bytes - bytes % blockAlign_ : bytes;
 }
 
-bool CWAVPCMMuxer::PatchSizes(int fd, uint64_t dataBytes, uint64_t tailBytes) const {
+bool WavWriter::PatchSizes(int fd, uint64_t dataBytes, uint64_t tailBytes) const {
     if (!patchable_) return true;
     const uint64_t riffBytes = headerBytes_ + dataBytes + tailBytes - 8;
     if (ds64Offset_ != 0) {
@@ -339,11 +335,11 @@ bool CWAVPCMMuxer::PatchSizes(int fd, uint64_t dataBytes, uint64_t tailBytes) co
 
 // Past 4 GiB a RIFF file's sizes say only that the audio runs to the end of the file:
 // whatever followed the audio would be read as audio, so nothing does.
-bool CWAVPCMMuxer::RiffSizeFits(uint64_t fileBytes) const {
+bool WavWriter::RiffSizeFits(uint64_t fileBytes) const {
     return ds64Offset_ != 0 || fileBytes - 8 <= 0xFFFFFFFFu;
 }
 
-bool CWAVPCMMuxer::WriteTail(uint64_t& tailBytes) {
+bool WavWriter::WriteTail(uint64_t& tailBytes) {
     tailBytes = 0;
     const std::vector<uint8_t>& chunks = carried_.chunksAfterAudio;
     if (!patchable_) {
@@ -351,7 +347,7 @@ bool CWAVPCMMuxer::WriteTail(uint64_t& tailBytes) {
         if (!chunks.empty()) {
             Note(
                 "Note: the input's chunks after the audio are not copied: a stream cannot say "
-                "where its audio ends\n");
+                "where its audio ends");
         }
         return true;
     }
@@ -363,7 +359,7 @@ bool CWAVPCMMuxer::WriteTail(uint64_t& tailBytes) {
     if (!RiffSizeFits(headerBytes_ + dataBytes_ + tailBytes + chunks.size())) {
         Note(
             "Note: the input's chunks after the audio are not copied: past 4 GiB a RIFF file "
-            "cannot say where its audio ends\n");
+            "cannot say where its audio ends");
         return true;
     }
     if (std::fwrite(chunks.data(), 1, chunks.size(), file_.get()) != chunks.size()) return false;
@@ -373,7 +369,7 @@ bool CWAVPCMMuxer::WriteTail(uint64_t& tailBytes) {
 
 // Also after a failure while completing the file: the chunks that follow the audio are then
 // not written, and only the audio that reached the file is kept.
-void CWAVPCMMuxer::CloseKeepingWhatReachedTheFile(uint64_t dataLimit) {
+void WavWriter::CloseKeepingWhatReachedTheFile(uint64_t dataLimit) {
     NoteSystemError(0);
     std::FILE* const file = file_.release();
     // What stdio still holds never reached the file; flushed later it would land behind the
@@ -398,43 +394,33 @@ void CWAVPCMMuxer::CloseKeepingWhatReachedTheFile(uint64_t dataLimit) {
     std::fclose(file);
 }
 
-int32_t CWAVPCMMuxer::Close() {
+int32_t WavWriter::Close() {
     if (file_) {
         const int32_t started = Start();
-        if (started != kWavMuxerSuccess) return started;
+        if (started != kWavWriterSuccess) return started;
         if (std::fflush(file_.get()) != 0) {
             CloseKeepingWhatReachedTheFile();
-            return kWavMuxerIoError;
+            return kWavWriterIoError;
         }
         uint64_t tailBytes = 0;
         if (!WriteTail(tailBytes) || std::fflush(file_.get()) != 0) {
             CloseKeepingWhatReachedTheFile(dataBytes_);
-            return kWavMuxerIoError;
+            return kWavWriterIoError;
         }
         bool ok = PatchSizes(fileno(file_.get()), dataBytes_, tailBytes) || NoteSystemError(false);
         ok = (CloseStdioFile(file_) || NoteSystemError(false)) && ok;
-        if (!ok) return kWavMuxerIoError;
+        if (!ok) return kWavWriterIoError;
     }
     dataBytes_ = 0;
-    return kWavMuxerSuccess;
+    return kWavWriterSuccess;
 }
 
-int32_t CWAVPCMMuxer::Discard() {
-    if (!file_) return kWavMuxerSuccess;
+int32_t WavWriter::Discard() {
+    if (!file_) return kWavWriterSuccess;
     if (started_) return Close();
     // A file this writer created goes; an existing one was not touched.
     __fpurge(file_.get());
     file_.reset();
     RemoveCreatedFile();
-    return kWavMuxerSuccess;
-}
-
-IWavPcmMuxer* CreateWavPcmMuxer() {
-    return new (std::nothrow) CWAVPCMMuxer();
-}
-
-int32_t DestroyWavPcmMuxer(IWavPcmMuxer*& muxer) {
-    delete dynamic_cast<CWAVPCMMuxer*>(muxer);
-    muxer = nullptr;
-    return 0;
+    return kWavWriterSuccess;
 }

@@ -1,10 +1,11 @@
-// The library's own result codes. The programs translate them into their general codes, so
-// each failure below uses the code whose general meaning fits it.
+// Names for the embedder library's own result codes, shared by the programs and the stand-in
+// library. The programs convert them into their general codes in one table (code_exception.cc);
+// the stand-in answers with the code whose general meaning fits each failure.
 #pragma once
 
 #include <cstdint>
 
-namespace standin::code {
+namespace library_code {
 
 inline constexpr int32_t kOk = 0;
 inline constexpr int32_t kError = 1;
@@ -27,10 +28,17 @@ inline constexpr int32_t kBufferSizeInvalid = 27;
 inline constexpr int32_t kSettingsMissing = 28;
 inline constexpr int32_t kJobReportMissing = 50;
 inline constexpr int32_t kUnknownChannel = 80;
+// ResynchronizeTimecode: the feature is not allowed for this embedder; no failure.
+inline constexpr int32_t kResyncNotAllowed = 81;
 inline constexpr int32_t kIoError = 100;
 inline constexpr int32_t kTooManyMetadata = 115;
 inline constexpr int32_t kMetadataMandatory = 116;
 inline constexpr int32_t kMetadataParsing = 117;
 inline constexpr int32_t kReportGeneration = 120;
 
-}  // namespace standin::code
+}  // namespace library_code
+
+// The stand-in's own name for them.
+namespace standin {
+namespace code = ::library_code;
+}  // namespace standin

@@ -1,4 +1,4 @@
-#include "wav_pcm_parser_impl.h"
+#include "wav_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -15,11 +15,11 @@ ByteVector FormatChunk(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t
     return Chunk("fmt ", PlainFormatBody(channels, rate, bits, bodySize));
 }
 
-class WavPcmParserTest : public testing::Test {
+class WavReaderTest : public testing::Test {
 protected:
-    int32_t OpenBytes(const ByteVector& contents, bool sizeFromFile = false) {
+    int32_t OpenBytes(const ByteVector& contents) {
         file_.Write(contents);
-        return parser_.Open(file_.path(), &format_, sizeFromFile);
+        return parser_.Open(file_.path(), &format_);
     }
 
     // Reads blocks of `frames` frames to the end; returns the bytes delivered for whole
@@ -31,17 +31,17 @@ protected:
             int64_t got = frames;
             uint64_t mediaTime = 0;
             const int32_t result = parser_.Read(buffer.data(), &got, &mediaTime);
-            if (result != kWavParserSuccess) return result;
+            if (result != kWavReaderSuccess) return result;
             delivered.insert(delivered.end(), buffer.begin(), buffer.begin() + got * frameBytes);
         }
     }
 
     TempFile file_;
-    CWavPcmParser parser_;
+    WavReader parser_;
     WavPcmFormat format_;
 };
 
-TEST_F(WavPcmParserTest, AcceptsPlainAndExtensiblePcm) {
+TEST_F(WavReaderTest, AcceptsPlainAndExtensiblePcm) {
     const ByteVector samples = Pattern(48);
     struct Case {
         std::string name;
@@ -57,17 +57,17 @@ TEST_F(WavPcmParserTest, AcceptsPlainAndExtensiblePcm) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_EQ(OpenBytes(RiffFile({c.format, Chunk("data", samples)})), kWavParserSuccess);
+        ASSERT_EQ(OpenBytes(RiffFile({c.format, Chunk("data", samples)})), kWavReaderSuccess);
         EXPECT_EQ(format_.nbChannels, c.channels);
         EXPECT_EQ(format_.samplingRate, 48000u);
         EXPECT_EQ(format_.bitsPerSample, c.bits);
         ByteVector delivered;
-        EXPECT_EQ(ReadAll(5, delivered), kWavParserEndOfData);
+        EXPECT_EQ(ReadAll(5, delivered), kWavReaderEndOfData);
         EXPECT_EQ(delivered, samples);  // 8-bit samples, unsigned, come through unchanged too
     }
 }
 
-TEST_F(WavPcmParserTest, RejectsWhatIsNotPcmWav) {
+TEST_F(WavReaderTest, RejectsWhatIsNotPcmWav) {
     const ByteVector data = Chunk("data", Pattern(8));
     ByteVector riffx = SimpleWav(2, 48000, 16, Pattern(8));
     riffx[3] = 'X';
@@ -81,50 +81,50 @@ TEST_F(WavPcmParserTest, RejectsWhatIsNotPcmWav) {
         int32_t result;
     };
     const std::vector<Case> cases = {
-        {"RIFF identifier", riffx, kWavParserUnsupported},
-        {"WAVE form type", wavx, kWavParserUnsupported},
+        {"RIFF identifier", riffx, kWavReaderUnsupported},
+        {"WAVE form type", wavx, kWavReaderUnsupported},
         {"20-byte plain format", RiffFile({FormatChunk(2, 48000, 16, 20), data}),
-         kWavParserUnsupported},
+         kWavReaderUnsupported},
         {"format tag 3", RiffFile({Chunk("fmt ", PlainFormatBody(2, 48000, 32, 16, 3)), data}),
-         kWavParserUnsupported},
+         kWavReaderUnsupported},
         {"tag 1 with 40 bytes", RiffFile({FormatChunk(2, 48000, 16, 40), data}),
-         kWavParserUnsupported},
+         kWavReaderUnsupported},
         {"extensible with 18 bytes",
          RiffFile({Chunk("fmt ", PlainFormatBody(2, 48000, 24, 18, 0xFFFE)), data}),
-         kWavParserUnsupported},
+         kWavReaderUnsupported},
         {"other sub-format",
          RiffFile({Chunk("fmt ", ExtensibleFormatBody(2, 48000, 24, otherGuid)), data}),
-         kWavParserUnsupported},
-        {"12-bit samples", RiffFile({FormatChunk(1, 48000, 12), data}), kWavParserUnsupported},
+         kWavReaderUnsupported},
+        {"12-bit samples", RiffFile({FormatChunk(1, 48000, 12), data}), kWavReaderUnsupported},
         // Formats that no WAV header could describe again: block align past 16 bits, byte
         // rate past 32 bits.
         {"65535 channels of 32 bits", RiffFile({FormatChunk(65535, 48000, 32), data}),
-         kWavParserUnsupported},
+         kWavReaderUnsupported},
         {"32768 channels of 16 bits", RiffFile({FormatChunk(32768, 48000, 16), data}),
-         kWavParserUnsupported},
+         kWavReaderUnsupported},
         {"byte rate past 32 bits", RiffFile({FormatChunk(2, 0xFFFFFFFF, 16), data}),
-         kWavParserUnsupported},
+         kWavReaderUnsupported},
         // A preallocated file that was never written: zeros where chunks should be.
-        {"zeros before the format", RiffFile({ByteVector(4096, 0)}), kWavParserUnsupported},
+        {"zeros before the format", RiffFile({ByteVector(4096, 0)}), kWavReaderUnsupported},
         {"zeros after the format", RiffFile({FormatChunk(2, 48000, 16), ByteVector(4096, 0)}),
-         kWavParserUnsupported},
-        {"empty file", {}, kWavParserIoError},
+         kWavReaderUnsupported},
+        {"empty file", {}, kWavReaderIoError},
         {"cut in the RIFF header", ByteVector(riffx.begin(), riffx.begin() + 11),
-         kWavParserIoError},
-        {"no format chunk", RiffFile({data}), kWavParserIoError},
-        {"no data chunk", RiffFile({FormatChunk(2, 48000, 16)}), kWavParserIoError},
-        {"data before format", RiffFile({data, FormatChunk(2, 48000, 16)}), kWavParserIoError},
+         kWavReaderIoError},
+        {"no format chunk", RiffFile({data}), kWavReaderIoError},
+        {"no data chunk", RiffFile({FormatChunk(2, 48000, 16)}), kWavReaderIoError},
+        {"data before format", RiffFile({data, FormatChunk(2, 48000, 16)}), kWavReaderIoError},
         // Kept chunks are read before the walk goes on: it still finds the file too short.
         {"chunk cut off before the format", RiffFile({ChunkDeclaring("bext", 300000, Pattern(10))}),
-         kWavParserIoError},
+         kWavReaderIoError},
         {"chunk cut off after the format",
          RiffFile({FormatChunk(2, 48000, 16), ChunkDeclaring("LIST", 300000, Pattern(10))}),
-         kWavParserIoError},
+         kWavReaderIoError},
         {"cut in the format chunk", RiffFile({ChunkDeclaring("fmt ", 16, ByteVector(12, 0))}),
-         kWavParserIoError},
+         kWavReaderIoError},
         {"cut before the sub-format",
          RiffFile({ChunkDeclaring("fmt ", 40, PlainFormatBody(2, 48000, 24, 24, 0xFFFE))}),
-         kWavParserIoError},
+         kWavReaderIoError},
         {"cut in a chunk size after the format",
          [] {
              ByteVector f = RiffFile({FormatChunk(2, 48000, 16)});
@@ -132,7 +132,7 @@ TEST_F(WavPcmParserTest, RejectsWhatIsNotPcmWav) {
              PutU16(f, 4);
              return f;
          }(),
-         kWavParserIoError},
+         kWavReaderIoError},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -141,47 +141,47 @@ TEST_F(WavPcmParserTest, RejectsWhatIsNotPcmWav) {
         uint8_t buffer[16];
         int64_t frames = 1;
         uint64_t mediaTime = 0;
-        EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserIoError);
+        EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderIoError);
     }
-    EXPECT_EQ(parser_.Open("/nonexistent/dir/file.wav", &format_, false), kWavParserIoError);
+    EXPECT_EQ(parser_.Open("/nonexistent/dir/file.wav", &format_), kWavReaderIoError);
 }
 
-TEST_F(WavPcmParserTest, WidestFormatsAHeaderCanHoldAreAccepted) {
+TEST_F(WavReaderTest, WidestFormatsAHeaderCanHoldAreAccepted) {
     ASSERT_EQ(OpenBytes(RiffFile({FormatChunk(16383, 48000, 32), Chunk("data", {})})),
-              kWavParserSuccess);
+              kWavReaderSuccess);
     EXPECT_EQ(format_.nbChannels, 16383u);
     ASSERT_EQ(OpenBytes(RiffFile({FormatChunk(2, 0xFFFFFFFF / 4, 16), Chunk("data", {})})),
-              kWavParserSuccess);
+              kWavReaderSuccess);
 }
 
-TEST_F(WavPcmParserTest, SkipsOtherChunksWithTheirPadBytes) {
+TEST_F(WavReaderTest, SkipsOtherChunksWithTheirPadBytes) {
     const ByteVector samples = Pattern(12, 50);
     // An odd chunk and a stray data chunk before an 18-byte format chunk move it off its usual
     // place; an odd chunk after it must be passed with its pad byte.
     ASSERT_EQ(OpenBytes(RiffFile({Chunk("LIST", Pattern(3, 200)), Chunk("data", Pattern(6, 90)),
                                   FormatChunk(2, 44100, 16, 18), Chunk("junk", Pattern(5, 150)),
                                   Chunk("data", samples), Chunk("LIST", Pattern(9, 240))})),
-              kWavParserSuccess);
+              kWavReaderSuccess);
     EXPECT_EQ(format_.samplingRate, 44100u);
     ByteVector delivered;
     // The chunk behind the data never shows, even when more is asked for than there is.
-    EXPECT_EQ(ReadAll(512, delivered), kWavParserEndOfData);
+    EXPECT_EQ(ReadAll(512, delivered), kWavReaderEndOfData);
     EXPECT_EQ(delivered, samples);
 }
 
-TEST_F(WavPcmParserTest, ExtensibleChunkIsLeftAtItsEnd) {
+TEST_F(WavReaderTest, ExtensibleChunkIsLeftAtItsEnd) {
     // After checking the sub-format the reader has to resume behind the whole 40-byte body.
     const ByteVector samples = Pattern(12, 9);
     ASSERT_EQ(OpenBytes(RiffFile({Chunk("fact", Pattern(4)),
                                   Chunk("fmt ", ExtensibleFormatBody(1, 48000, 24)),
                                   Chunk("data", samples)})),
-              kWavParserSuccess);
+              kWavReaderSuccess);
     ByteVector delivered;
-    EXPECT_EQ(ReadAll(3, delivered), kWavParserEndOfData);
+    EXPECT_EQ(ReadAll(3, delivered), kWavReaderEndOfData);
     EXPECT_EQ(delivered, samples);
 }
 
-TEST_F(WavPcmParserTest, DataRegionLimits) {
+TEST_F(WavReaderTest, DataRegionLimits) {
     const ByteVector fmt = FormatChunk(2, 48000, 16);  // 4-byte frames
     uint8_t buffer[64];
     int64_t frames = 0;
@@ -192,152 +192,144 @@ TEST_F(WavPcmParserTest, DataRegionLimits) {
          {RiffFile({fmt, ChunkDeclaring("data", 1000, Pattern(10))}),
           Rf64File({fmt, ChunkDeclaring("data", ~0u, Pattern(10))}, ~uint64_t{15}, 2)}) {
         SCOPED_TRACE("data size larger than the file: whole frames that remain, then end");
-        ASSERT_EQ(OpenBytes(contents), kWavParserSuccess);
+        ASSERT_EQ(OpenBytes(contents), kWavReaderSuccess);
         EXPECT_TRUE(parser_.CarriedItems().notes.empty());
         frames = 16;
-        ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
+        ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderSuccess);
         EXPECT_EQ(frames, 2);
         EXPECT_EQ(ByteVector(buffer, buffer + 10), Pattern(10));
-        EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserEndOfData);
+        EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderEndOfData);
     }
     {
         SCOPED_TRACE("data size zero");
         ASSERT_EQ(OpenBytes(RiffFile({fmt, ChunkDeclaring("data", 0, {}), Chunk("LIST", {1, 2})})),
-                  kWavParserSuccess);
+                  kWavReaderSuccess);
         frames = 16;
-        EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserEndOfData);
+        EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderEndOfData);
     }
     {
         SCOPED_TRACE("trailing partial frame");
         ASSERT_EQ(OpenBytes(RiffFile({fmt, ChunkDeclaring("data", 10, Pattern(10))})),
-                  kWavParserSuccess);
+                  kWavReaderSuccess);
         frames = 2;
-        ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
+        ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderSuccess);
         ASSERT_EQ(frames, 2);
         const uint64_t afterTwo = mediaTime;
         buffer[0] = buffer[1] = 0;
-        ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
+        ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderSuccess);
         EXPECT_EQ(frames, 0);
         EXPECT_EQ(mediaTime, afterTwo);
         EXPECT_EQ(buffer[0], Pattern(10)[8]);
         EXPECT_EQ(buffer[1], Pattern(10)[9]);
         frames = 2;
-        EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserEndOfData);
-    }
-    {
-        SCOPED_TRACE("size taken from the file");
-        const ByteVector contents = RiffFile({fmt, ChunkDeclaring("data", 4, Pattern(12))});
-        ASSERT_EQ(OpenBytes(contents, true), kWavParserSuccess);
-        ByteVector delivered;
-        EXPECT_EQ(ReadAll(2, delivered), kWavParserEndOfData);
-        EXPECT_EQ(delivered, Pattern(12));
+        EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderEndOfData);
     }
     {
         SCOPED_TRACE("a size field of all ones runs to the end of the file");
         ASSERT_EQ(OpenBytes(RiffFile({fmt, ChunkDeclaring("data", 0xFFFFFFFF, Pattern(20))})),
-                  kWavParserSuccess);
+                  kWavReaderSuccess);
         ByteVector delivered;
-        EXPECT_EQ(ReadAll(3, delivered), kWavParserEndOfData);
+        EXPECT_EQ(ReadAll(3, delivered), kWavReaderEndOfData);
         EXPECT_EQ(delivered, Pattern(20));
     }
 }
 
-TEST_F(WavPcmParserTest, FileEndingAfterDataIdentifierWarnsAndHasNoData) {
+TEST_F(WavReaderTest, FileEndingAfterDataIdentifierWarnsAndHasNoData) {
     ByteVector contents = RiffFile({FormatChunk(2, 48000, 16)});
     PutId(contents, "data");
     PutU16(contents, 7);  // half a size field
     testing::internal::CaptureStderr();
     const int32_t result = OpenBytes(contents);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Warning: error reading WXav chunk\n");
-    ASSERT_EQ(result, kWavParserSuccess);
+    ASSERT_EQ(result, kWavReaderSuccess);
     uint8_t buffer[16];
     int64_t frames = 4;
     uint64_t mediaTime = 0;
-    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserEndOfData);
+    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderEndOfData);
 }
 
-TEST_F(WavPcmParserTest, MediaTimeTruncatesEachBlockInSinglePrecision) {
-    ASSERT_EQ(OpenBytes(SimpleWav(1, 48000, 16, Pattern(512 * 2 * 4))), kWavParserSuccess);
+TEST_F(WavReaderTest, MediaTimeTruncatesEachBlockInSinglePrecision) {
+    ASSERT_EQ(OpenBytes(SimpleWav(1, 48000, 16, Pattern(512 * 2 * 4))), kWavReaderSuccess);
     ByteVector buffer(512 * 2);
     for (uint64_t k = 1; k <= 4; ++k) {
         int64_t frames = 512;
         uint64_t mediaTime = 0;
-        ASSERT_EQ(parser_.Read(buffer.data(), &frames, &mediaTime), kWavParserSuccess);
+        ASSERT_EQ(parser_.Read(buffer.data(), &frames, &mediaTime), kWavReaderSuccess);
         EXPECT_EQ(mediaTime, 106666 * k);
     }
     // At 44100 Hz one block lasts 116099.77 ticks.
-    ASSERT_EQ(OpenBytes(SimpleWav(1, 44100, 16, Pattern(512 * 2))), kWavParserSuccess);
+    ASSERT_EQ(OpenBytes(SimpleWav(1, 44100, 16, Pattern(512 * 2))), kWavReaderSuccess);
     int64_t frames = 512;
     uint64_t mediaTime = 0;
-    ASSERT_EQ(parser_.Read(buffer.data(), &frames, &mediaTime), kWavParserSuccess);
+    ASSERT_EQ(parser_.Read(buffer.data(), &frames, &mediaTime), kWavReaderSuccess);
     EXPECT_EQ(mediaTime, 116099u);
     // 100000 frames last 20833333.3 ticks; single precision rounds the quotient to 20833334.
-    ASSERT_EQ(OpenBytes(SimpleWav(1, 48000, 8, Pattern(100000))), kWavParserSuccess);
+    ASSERT_EQ(OpenBytes(SimpleWav(1, 48000, 8, Pattern(100000))), kWavReaderSuccess);
     ByteVector large(100000);
     frames = 100000;
-    ASSERT_EQ(parser_.Read(large.data(), &frames, &mediaTime), kWavParserSuccess);
+    ASSERT_EQ(parser_.Read(large.data(), &frames, &mediaTime), kWavReaderSuccess);
     EXPECT_EQ(mediaTime, 20833334u);
 }
 
-TEST_F(WavPcmParserTest, DegenerateFormatsNeitherDivideByZeroNorLoop) {
+TEST_F(WavReaderTest, DegenerateFormatsNeitherDivideByZeroNorLoop) {
     uint8_t buffer[64];
     int64_t frames = 4;
     uint64_t mediaTime = 0;
     // No channels: no frame can be delivered, so the data counts as ended.
-    ASSERT_EQ(OpenBytes(SimpleWav(0, 48000, 16, Pattern(16))), kWavParserSuccess);
-    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserEndOfData);
-    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserEndOfData);
+    ASSERT_EQ(OpenBytes(SimpleWav(0, 48000, 16, Pattern(16))), kWavReaderSuccess);
+    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderEndOfData);
+    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderEndOfData);
     // A rate of 0: the frames come, the media time stands still.
-    ASSERT_EQ(OpenBytes(SimpleWav(1, 0, 16, Pattern(16))), kWavParserSuccess);
+    ASSERT_EQ(OpenBytes(SimpleWav(1, 0, 16, Pattern(16))), kWavReaderSuccess);
     frames = 4;
-    ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
+    ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderSuccess);
     EXPECT_EQ(frames, 4);
     EXPECT_EQ(mediaTime, 0u);
 }
 
-TEST_F(WavPcmParserTest, RefusesRequestsOfTwoGigabytesOrMore) {
-    ASSERT_EQ(OpenBytes(SimpleWav(2, 48000, 16, Pattern(16))), kWavParserSuccess);
+TEST_F(WavReaderTest, RefusesRequestsOfTwoGigabytesOrMore) {
+    ASSERT_EQ(OpenBytes(SimpleWav(2, 48000, 16, Pattern(16))), kWavReaderSuccess);
     uint8_t buffer[16];
     uint64_t mediaTime = 0;
     for (const int64_t bad : {int64_t{-1}, int64_t{1} << 29, std::numeric_limits<int64_t>::max(),
                               std::numeric_limits<int64_t>::min()}) {
         int64_t frames = bad;
-        EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserGenericError) << bad;
+        EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderGenericError) << bad;
     }
     // The largest request that fits is taken, and cut down to the data there is.
     int64_t frames = (int64_t{1} << 29) - 1;
-    ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
+    ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderSuccess);
     EXPECT_EQ(frames, 4);
     // An empty request in the middle of the data delivers nothing and is no failure.
-    ASSERT_EQ(OpenBytes(SimpleWav(2, 48000, 16, Pattern(16))), kWavParserSuccess);
+    ASSERT_EQ(OpenBytes(SimpleWav(2, 48000, 16, Pattern(16))), kWavReaderSuccess);
     frames = 0;
-    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
+    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderSuccess);
     EXPECT_EQ(frames, 0);
 }
 
-TEST_F(WavPcmParserTest, OpenAndCloseStates) {
+TEST_F(WavReaderTest, OpenAndCloseStates) {
     uint8_t buffer[16];
     int64_t frames = 1;
     uint64_t mediaTime = 0;
-    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserIoError);  // never opened
+    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderIoError);  // never opened
 
     // A second Open starts afresh: the chunks skipped in the first file do not count.
     ASSERT_EQ(OpenBytes(RiffFile({Chunk("LIST", Pattern(7)), FormatChunk(1, 48000, 8),
                                   Chunk("data", Pattern(4))})),
-              kWavParserSuccess);
+              kWavReaderSuccess);
     TempFile second(SimpleWav(1, 48000, 8, Pattern(6, 77)));
-    ASSERT_EQ(parser_.Open(second.path(), &format_, false), kWavParserSuccess);
+    ASSERT_EQ(parser_.Open(second.path(), &format_), kWavReaderSuccess);
 
     // A null path is refused and leaves the open file readable.
-    EXPECT_EQ(parser_.Open(nullptr, &format_, false), kWavParserNullPath);
+    EXPECT_EQ(parser_.Open(nullptr, &format_), kWavReaderNullPath);
     frames = 6;
-    ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserSuccess);
+    ASSERT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderSuccess);
     EXPECT_EQ(frames, 6);
     EXPECT_EQ(ByteVector(buffer, buffer + 6), Pattern(6, 77));
 
-    EXPECT_EQ(parser_.Close(), kWavParserSuccess);
-    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavParserIoError);
-    EXPECT_EQ(parser_.Close(), kWavParserSuccess);
+    EXPECT_EQ(parser_.Close(), kWavReaderSuccess);
+    EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderIoError);
+    EXPECT_EQ(parser_.Close(), kWavReaderSuccess);
 }
 
 // --- What the reader keeps besides the audio ---
@@ -348,7 +340,7 @@ ByteVector Concat(const std::vector<ByteVector>& parts) {
     return all;
 }
 
-TEST_F(WavPcmParserTest, KeepsTheChunksAroundTheAudioInTheirOrder) {
+TEST_F(WavReaderTest, KeepsTheChunksAroundTheAudioInTheirOrder) {
     const ByteVector samples = Pattern(4 * 300, 11);
     const ByteVector bext = Chunk("bext", BextBody(1728000000, "A=PCM,F=48000,W=16,M=stereo\r\n"));
     const ByteVector info = ListChunk("INFO", {Chunk("INAM", Pattern(9, 1))});  // odd inside
@@ -359,7 +351,7 @@ TEST_F(WavPcmParserTest, KeepsTheChunksAroundTheAudioInTheirOrder) {
     ASSERT_EQ(OpenBytes(RiffFile({bext, FormatChunk(2, 48000, 16), Chunk("JUNK", Pattern(20)), info,
                                   Chunk("fact", Pattern(4)), Chunk("data", samples), ixml,
                                   Chunk("PAD ", Pattern(6)), cue, adtl, Chunk("data", {1, 2})})),
-              kWavParserSuccess);
+              kWavReaderSuccess);
     const WavCarriedItems& carried = parser_.CarriedItems();
     EXPECT_EQ(carried.chunksBeforeAudio, Concat({bext, info}));
     EXPECT_EQ(carried.chunksAfterAudio, Concat({ixml, cue, adtl}));
@@ -368,23 +360,23 @@ TEST_F(WavPcmParserTest, KeepsTheChunksAroundTheAudioInTheirOrder) {
     EXPECT_TRUE(carried.notes.empty());
     // The audio is read as before.
     ByteVector delivered;
-    EXPECT_EQ(ReadAll(512, delivered), kWavParserEndOfData);
+    EXPECT_EQ(ReadAll(512, delivered), kWavReaderEndOfData);
     EXPECT_EQ(delivered, samples);
 
     // A second Open starts afresh.
-    ASSERT_EQ(OpenBytes(SimpleWav(2, 48000, 16, samples)), kWavParserSuccess);
+    ASSERT_EQ(OpenBytes(SimpleWav(2, 48000, 16, samples)), kWavReaderSuccess);
     EXPECT_TRUE(parser_.CarriedItems().chunksBeforeAudio.empty());
     EXPECT_TRUE(parser_.CarriedItems().chunksAfterAudio.empty());
 }
 
-TEST_F(WavPcmParserTest, LeavesOutMd5AndWhatPassesTheLimitWithANote) {
+TEST_F(WavReaderTest, LeavesOutMd5AndWhatPassesTheLimitWithANote) {
     const uint64_t limit = kCarriedChunkBytesLimit;
     const ByteVector first = Chunk("big1", ByteVector(limit / 2, 1));
     const ByteVector second = Chunk("big2", ByteVector(limit / 2, 2));  // 16 bytes too many
     const ByteVector small = Chunk("note", Pattern(8)), md5 = Chunk("MD5 ", Pattern(16));
     ASSERT_EQ(OpenBytes(RiffFile({FormatChunk(2, 48000, 16), first, Chunk("data", Pattern(8)), md5,
                                   second, small, md5})),
-              kWavParserSuccess);
+              kWavReaderSuccess);
     const WavCarriedItems& carried = parser_.CarriedItems();
     EXPECT_EQ(carried.chunksBeforeAudio, first);
     // A chunk that does not fit is left out; a later one that fits is kept.
@@ -398,7 +390,7 @@ TEST_F(WavPcmParserTest, LeavesOutMd5AndWhatPassesTheLimitWithANote) {
                                     "may take 8 MiB in all");
 }
 
-TEST_F(WavPcmParserTest, BytesAfterTheAudioThatAreNoChunkAreNotedAndLeft) {
+TEST_F(WavReaderTest, BytesAfterTheAudioThatAreNoChunkAreNotedAndLeft) {
     const ByteVector fmt = FormatChunk(2, 48000, 16);
     const ByteVector samples = Pattern(16, 5);
     const ByteVector cue = Chunk("cue ", Pattern(4));
@@ -424,45 +416,45 @@ TEST_F(WavPcmParserTest, BytesAfterTheAudioThatAreNoChunkAreNotedAndLeft) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_EQ(OpenBytes(Concat({RiffFile({fmt, Chunk("data", samples)}), c.tail})),
-                  kWavParserSuccess);
+                  kWavReaderSuccess);
         EXPECT_EQ(parser_.CarriedItems().chunksAfterAudio, c.kept);
         EXPECT_EQ(parser_.CarriedItems().notes,
                   c.note.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.note});
         ByteVector delivered;
-        EXPECT_EQ(ReadAll(512, delivered), kWavParserEndOfData);
+        EXPECT_EQ(ReadAll(512, delivered), kWavReaderEndOfData);
         EXPECT_EQ(delivered, samples);
     }
     // Where the audio has no known end, nothing after it can be told apart from it.
     ASSERT_EQ(OpenBytes(RiffFile({fmt, ChunkDeclaring("data", 0xFFFFFFFF, samples), cue})),
-              kWavParserSuccess);
+              kWavReaderSuccess);
     EXPECT_TRUE(parser_.CarriedItems().chunksAfterAudio.empty());
     EXPECT_TRUE(parser_.CarriedItems().notes.empty());
 }
 
-TEST_F(WavPcmParserTest, TakesTheChannelMaskOfAnExtensibleFormat) {
+TEST_F(WavReaderTest, TakesTheChannelMaskOfAnExtensibleFormat) {
     ASSERT_EQ(OpenBytes(RiffFile({Chunk("fmt ", ExtensibleFormatBodyWithMask(8, 48000, 24, 0x63F)),
                                   Chunk("data", Pattern(48))})),
-              kWavParserSuccess);
+              kWavReaderSuccess);
     EXPECT_EQ(parser_.CarriedItems().channelMask, 0x63Fu);
-    ASSERT_EQ(OpenBytes(SimpleWav(2, 48000, 16, Pattern(8))), kWavParserSuccess);
+    ASSERT_EQ(OpenBytes(SimpleWav(2, 48000, 16, Pattern(8))), kWavReaderSuccess);
     EXPECT_EQ(parser_.CarriedItems().channelMask, 0u);
 }
 
-TEST_F(WavPcmParserTest, ReadsRf64FilesByTheirDs64Sizes) {
+TEST_F(WavReaderTest, ReadsRf64FilesByTheirDs64Sizes) {
     const ByteVector samples = Pattern(6 * 101, 21);  // 24-bit stereo
     const ByteVector fmt = Chunk("fmt ", ExtensibleFormatBody(2, 48000, 24));
     const ByteVector list = ListChunk("INFO", {Chunk("ICMT", Pattern(5))});
     const ByteVector data = ChunkDeclaring("data", 0xFFFFFFFF, samples);
     ASSERT_EQ(
         OpenBytes(Rf64File({fmt, list, data, Chunk("iXML", Pattern(7))}, samples.size(), 101)),
-        kWavParserSuccess);
+        kWavReaderSuccess);
     EXPECT_EQ(format_.bitsPerSample, 24u);
     const WavCarriedItems& carried = parser_.CarriedItems();
     EXPECT_TRUE(carried.rf64);
     EXPECT_EQ(carried.chunksBeforeAudio, list);  // without the ds64 chunk
     EXPECT_EQ(carried.chunksAfterAudio, Chunk("iXML", Pattern(7)));
     ByteVector delivered;
-    EXPECT_EQ(ReadAll(64, delivered), kWavParserEndOfData);
+    EXPECT_EQ(ReadAll(64, delivered), kWavReaderEndOfData);
     EXPECT_EQ(delivered, samples);
 
     // Without a ds64 chunk the data runs to the end of the file, as a size of all ones does
@@ -471,31 +463,10 @@ TEST_F(WavPcmParserTest, ReadsRf64FilesByTheirDs64Sizes) {
     noDs64[1] = 'F';
     noDs64[2] = '6';
     noDs64[3] = '4';
-    ASSERT_EQ(OpenBytes(noDs64), kWavParserSuccess);
+    ASSERT_EQ(OpenBytes(noDs64), kWavReaderSuccess);
     delivered.clear();
-    EXPECT_EQ(ReadAll(64, delivered), kWavParserEndOfData);
+    EXPECT_EQ(ReadAll(64, delivered), kWavReaderEndOfData);
     EXPECT_EQ(delivered, samples);
-    ASSERT_EQ(OpenBytes(Rf64File({fmt, data, Pattern(6, 1)}, 6, 1), true), kWavParserSuccess);
-    delivered.clear();
-    EXPECT_EQ(ReadAll(64, delivered), kWavParserEndOfData);
-    EXPECT_EQ(delivered, Concat({samples, Pattern(6, 1)}));
-}
-
-TEST(WavPcmParserFactoryTest, DestroysOnlyItsOwnReaders) {
-    IWavPcmParser* parser = CreateWavPcmParser();
-    ASSERT_NE(parser, nullptr);
-    DestroyWavPcmParser(parser);
-    EXPECT_EQ(parser, nullptr);
-    DestroyWavPcmParser(parser);
-
-    struct OtherParser : IWavPcmParser {
-        int32_t Open(const char*, WavPcmFormat*, bool) override { return 0; }
-        int32_t Close() override { return 0; }
-        int32_t Read(uint8_t*, int64_t*, uint64_t*) override { return 0; }
-    } other;
-    parser = &other;  // on the stack: deleting it would crash
-    DestroyWavPcmParser(parser);
-    EXPECT_EQ(parser, nullptr);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #define _LARGEFILE64_SOURCE 1
 #endif
 
-#include "wav_pcm_parser_impl.h"
+#include "wav_reader.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -43,6 +43,7 @@ constexpr uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10,
 // Writers that could not know the final length of their data leave this in the size field.
 constexpr uint32_t kUnknownDataSize = 0xFFFFFFFF;
 
+// "WXav" as it has always read (see result/kept_texts.h).
 constexpr char kDataSizeWarning[] = "Warning: error reading WXav chunk\n";
 
 uint16_t LoadU16(const uint8_t* bytes) {
@@ -98,10 +99,10 @@ uint64_t PaddedSize(uint32_t size) {
 
 }  // namespace
 
-int32_t CWavPcmParser::Open(const char* path, WavPcmFormat* format, bool sizeFromFile) {
+int32_t WavReader::Open(const char* path, WavPcmFormat* format) {
     // Checked before anything is touched, so that a bad call leaves an open file usable.
-    if (path == nullptr) return kWavParserNullPath;
-    if (format == nullptr) return kWavParserGenericError;
+    if (path == nullptr) return kWavReaderNullPath;
+    if (format == nullptr) return kWavReaderGenericError;
 
     file_.reset();
     riffHeader_ = RiffHeader();
@@ -129,65 +130,65 @@ int32_t CWavPcmParser::Open(const char* path, WavPcmFormat* format, bool sizeFro
     file_.reset(fopen64(path, "rb"));
     if (!file_) {
         systemError_ = errno;
-        return kWavParserIoError;
+        return kWavReaderIoError;
     }
-    const int32_t result = ParseHeaders(format, sizeFromFile);
-    if (result != kWavParserSuccess) {
+    const int32_t result = ParseHeaders(format);
+    if (result != kWavReaderSuccess) {
         if (std::ferror(file_.get())) systemError_ = errno;
         file_.reset();
     }
-    if (result == kWavParserSuccess) SumUpLeftOut();
+    if (result == kWavReaderSuccess) SumUpLeftOut();
     return result;
 }
 
-int32_t CWavPcmParser::ParseHeaders(WavPcmFormat* format, bool sizeFromFile) {
+int32_t WavReader::ParseHeaders(WavPcmFormat* format) {
     uint8_t raw[12];
-    if (!ReadBytes(file_.get(), raw, sizeof raw)) return kWavParserIoError;
+    if (!ReadBytes(file_.get(), raw, sizeof raw)) return kWavReaderIoError;
     riffHeader_ = {LoadU32(raw), LoadU32(raw + 4), LoadU32(raw + 8)};
     if ((riffHeader_.id != kRiffId && riffHeader_.id != kRf64Id) ||
         riffHeader_.formType != kWaveId) {
-        return kWavParserUnsupported;
+        return kWavReaderUnsupported;
     }
     rf64_ = riffHeader_.id == kRf64Id;
     carried_.rf64 = rf64_;
 
     int32_t result = FindFormatChunk();
-    if (result == kWavParserSuccess) result = ReadFormatChunk();
-    if (result == kWavParserSuccess && formatChunk_.formatTag == kFormatTagExtensible) {
+    if (result == kWavReaderSuccess) result = ReadFormatChunk();
+    if (result == kWavReaderSuccess && formatChunk_.formatTag == kFormatTagExtensible) {
         result = CheckSubFormat();
     }
-    if (result != kWavParserSuccess) return result;
+    if (result != kWavReaderSuccess) return result;
 
     // Whatever the body held beyond the fields read, the next chunk follows the whole body.
     const uint64_t formatEnd = 12 + skippedBytes_ + 8 + formatChunk_.size;
     if (formatEnd > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ||
         fseeko64(file_.get(), static_cast<int64_t>(formatEnd), SEEK_SET) != 0) {
-        return kWavParserIoError;
+        return kWavReaderIoError;
     }
     result = FindDataChunk();
-    if (result != kWavParserSuccess) return result;
+    if (result != kWavReaderSuccess) return result;
 
     format->nbChannels = formatChunk_.channels;
     format->samplingRate = formatChunk_.sampleRate;
     format->bitsPerSample = formatChunk_.bitsPerSample;
     mediaTime_ = 0;
     frameSize_ = static_cast<uint32_t>(formatChunk_.channels) * (formatChunk_.bitsPerSample / 8u);
-    return LocateData(sizeFromFile);
+    return LocateData();
 }
 
-bool CWavPcmParser::StopRequested() const {
+bool WavReader::StopRequested() const {
     return stopRequested_ != nullptr && stopRequested_();
 }
 
-int32_t CWavPcmParser::FindFormatChunk() {
+int32_t WavReader::FindFormatChunk() {
     for (;;) {
         uint8_t raw[8];
-        if (!ReadBytes(file_.get(), raw, sizeof raw)) return kWavParserIoError;
+        if (!ReadBytes(file_.get(), raw, sizeof raw)) return kWavReaderIoError;
         chunkHeader_ = {LoadU32(raw), LoadU32(raw + 4)};
-        if (chunkHeader_.id == kFmtId) return kWavParserSuccess;
-        if (chunkHeader_.id == kNoChunkId) return kWavParserUnsupported;
+        if (chunkHeader_.id == kFmtId) return kWavReaderSuccess;
+        if (chunkHeader_.id == kNoChunkId) return kWavReaderUnsupported;
         // A file of many small chunks takes long to walk; a stop signal ends the walk.
-        if (StopRequested()) return kWavParserIoError;
+        if (StopRequested()) return kWavReaderIoError;
         TakeChunk(chunkHeader_.id, chunkHeader_.size, true);
         const uint64_t body = PaddedSize(chunkHeader_.size);
         skippedBytes_ += 8 + body;
@@ -196,10 +197,10 @@ int32_t CWavPcmParser::FindFormatChunk() {
     }
 }
 
-int32_t CWavPcmParser::ReadFormatChunk() {
-    if (fseeko64(file_.get(), -8, SEEK_CUR) != 0) return kWavParserIoError;
+int32_t WavReader::ReadFormatChunk() {
+    if (fseeko64(file_.get(), -8, SEEK_CUR) != 0) return kWavReaderIoError;
     uint8_t raw[24];
-    if (!ReadBytes(file_.get(), raw, sizeof raw)) return kWavParserIoError;
+    if (!ReadBytes(file_.get(), raw, sizeof raw)) return kWavReaderIoError;
     formatChunk_.id = LoadU32(raw);
     formatChunk_.size = LoadU32(raw + 4);
     formatChunk_.formatTag = LoadU16(raw + 8);
@@ -208,13 +209,13 @@ int32_t CWavPcmParser::ReadFormatChunk() {
     formatChunk_.byteRate = LoadU32(raw + 16);
     formatChunk_.blockAlign = LoadU16(raw + 20);
     formatChunk_.bitsPerSample = LoadU16(raw + 22);
-    if (formatChunk_.id != kFmtId) return kWavParserUnsupported;
+    if (formatChunk_.id != kFmtId) return kWavReaderUnsupported;
 
     const bool plainPcm = formatChunk_.formatTag == kFormatTagPcm &&
                           (formatChunk_.size == 16 || formatChunk_.size == 18);
     const bool extensible =
         formatChunk_.formatTag == kFormatTagExtensible && formatChunk_.size == 40;
-    if (!plainPcm && !extensible) return kWavParserUnsupported;
+    if (!plainPcm && !extensible) return kWavReaderUnsupported;
 
     switch (formatChunk_.bitsPerSample) {
         case 8:
@@ -223,50 +224,50 @@ int32_t CWavPcmParser::ReadFormatChunk() {
         case 32:
             break;
         default:
-            return kWavParserUnsupported;
+            return kWavReaderUnsupported;
     }
     // The output's header must be able to describe the same format: its block align field is
     // 16 bits wide and its byte rate 32 bits.
     const uint64_t blockAlign =
         static_cast<uint64_t>(formatChunk_.channels) * (formatChunk_.bitsPerSample / 8u);
     if (blockAlign > 0xFFFF || blockAlign * formatChunk_.sampleRate > 0xFFFFFFFFu) {
-        return kWavParserUnsupported;
+        return kWavReaderUnsupported;
     }
-    return kWavParserSuccess;
+    return kWavReaderSuccess;
 }
 
-int32_t CWavPcmParser::CheckSubFormat() {
+int32_t WavReader::CheckSubFormat() {
     // Past the fields read so far: extension size, valid bits, channel mask, sub-format.
     const int64_t position = ftello64(file_.get());
-    if (position < 0) return kWavParserIoError;
+    if (position < 0) return kWavReaderIoError;
     uint8_t extension[24];
-    if (!ReadBytes(file_.get(), extension, sizeof extension)) return kWavParserIoError;
+    if (!ReadBytes(file_.get(), extension, sizeof extension)) return kWavReaderIoError;
     if (std::memcmp(extension + 8, kPcmSubFormat, sizeof kPcmSubFormat) != 0) {
-        return kWavParserUnsupported;
+        return kWavReaderUnsupported;
     }
     carried_.channelMask = LoadU32(extension + 4);
-    if (fseeko64(file_.get(), position, SEEK_SET) != 0) return kWavParserIoError;
-    return kWavParserSuccess;
+    if (fseeko64(file_.get(), position, SEEK_SET) != 0) return kWavReaderIoError;
+    return kWavReaderSuccess;
 }
 
-int32_t CWavPcmParser::FindDataChunk() {
+int32_t WavReader::FindDataChunk() {
     for (;;) {
         uint8_t id[4];
-        if (!ReadBytes(file_.get(), id, sizeof id)) return kWavParserIoError;
-        if (LoadU32(id) == kDataId) return kWavParserSuccess;
-        if (LoadU32(id) == kNoChunkId) return kWavParserUnsupported;
-        if (StopRequested()) return kWavParserIoError;
+        if (!ReadBytes(file_.get(), id, sizeof id)) return kWavReaderIoError;
+        if (LoadU32(id) == kDataId) return kWavReaderSuccess;
+        if (LoadU32(id) == kNoChunkId) return kWavReaderUnsupported;
+        if (StopRequested()) return kWavReaderIoError;
         uint8_t size[4];
-        if (!ReadBytes(file_.get(), size, sizeof size)) return kWavParserIoError;
+        if (!ReadBytes(file_.get(), size, sizeof size)) return kWavReaderIoError;
         TakeChunk(LoadU32(id), LoadU32(size), true);
         const uint64_t body = PaddedSize(LoadU32(size));
         if (fseeko64(file_.get(), static_cast<int64_t>(body), SEEK_CUR) != 0) {
-            return kWavParserIoError;
+            return kWavReaderIoError;
         }
     }
 }
 
-int32_t CWavPcmParser::LocateData(bool sizeFromFile) {
+int32_t WavReader::LocateData() {
     uint8_t raw[4];
     const bool haveSize = ReadBytes(file_.get(), raw, sizeof raw);
     // A file cut off inside the data chunk header still opens, with no samples.
@@ -274,17 +275,17 @@ int32_t CWavPcmParser::LocateData(bool sizeFromFile) {
     const uint32_t sizeField = haveSize ? LoadU32(raw) : 0;
 
     dataStart_ = ftello64(file_.get());
-    if (dataStart_ < 0) return kWavParserIoError;
+    if (dataStart_ < 0) return kWavReaderIoError;
     position_ = dataStart_;
-    if (fseeko64(file_.get(), 0, SEEK_END) != 0) return kWavParserIoError;
+    if (fseeko64(file_.get(), 0, SEEK_END) != 0) return kWavReaderIoError;
     fileEnd_ = ftello64(file_.get());
-    if (fileEnd_ < dataStart_) return kWavParserIoError;
+    if (fileEnd_ < dataStart_) return kWavReaderIoError;
 
     if (!haveSize) {
         dataStart_ = fileEnd_;
         position_ = fileEnd_;
         dataSize_ = 0;
-    } else if (sizeFromFile || (sizeField == kUnknownDataSize && !haveDs64_)) {
+    } else if (sizeField == kUnknownDataSize && !haveDs64_) {
         dataSize_ = static_cast<uint64_t>(fileEnd_ - dataStart_);
     } else if (sizeField == kUnknownDataSize) {
         dataSize_ = ds64DataSize_;
@@ -293,11 +294,11 @@ int32_t CWavPcmParser::LocateData(bool sizeFromFile) {
     }
     if (haveSize) KeepChunksAfterAudio();
     // Reading from anywhere else would pass the wrong bytes off as samples.
-    if (fseeko64(file_.get(), dataStart_, SEEK_SET) != 0) return kWavParserIoError;
-    return kWavParserSuccess;
+    if (fseeko64(file_.get(), dataStart_, SEEK_SET) != 0) return kWavReaderIoError;
+    return kWavReaderSuccess;
 }
 
-void CWavPcmParser::TakeChunk(uint32_t id, uint32_t size, bool beforeAudio) {
+void WavReader::TakeChunk(uint32_t id, uint32_t size, bool beforeAudio) {
     if (id == kDs64Id && rf64_) {
         // Its body: RIFF size, data size and sample count, each 64-bit.
         uint8_t sizes[24];
@@ -319,7 +320,7 @@ void CWavPcmParser::TakeChunk(uint32_t id, uint32_t size, bool beforeAudio) {
     }
 }
 
-void CWavPcmParser::NoteOnce(bool& noted, const char* note) {
+void WavReader::NoteOnce(bool& noted, const char* note) {
     if (noted) return;
     try {
         carried_.notes.push_back(note);
@@ -328,7 +329,7 @@ void CWavPcmParser::NoteOnce(bool& noted, const char* note) {
     }
 }
 
-void CWavPcmParser::KeepChunk(uint32_t id, uint32_t size, bool beforeAudio) {
+void WavReader::KeepChunk(uint32_t id, uint32_t size, bool beforeAudio) {
     // It certifies the exact audio bytes, which the watermark changes.
     if (id == kMd5Id) {
         NoteOnce(md5Noted_,
@@ -363,8 +364,8 @@ void CWavPcmParser::KeepChunk(uint32_t id, uint32_t size, bool beforeAudio) {
     if (got > 0) fseeko64(file_.get(), -static_cast<int64_t>(got), SEEK_CUR);
 }
 
-bool CWavPcmParser::ReadChunkInto(std::vector<uint8_t>& chunks, uint32_t id, uint32_t size,
-                                  size_t& got) {
+bool WavReader::ReadChunkInto(std::vector<uint8_t>& chunks, uint32_t id, uint32_t size,
+                              size_t& got) {
     const size_t start = chunks.size();
     chunks.resize(start + 8);
     for (int i = 0; i < 4; ++i) {
@@ -385,7 +386,7 @@ bool CWavPcmParser::ReadChunkInto(std::vector<uint8_t>& chunks, uint32_t id, uin
     return true;
 }
 
-void CWavPcmParser::LeaveOut(uint32_t id, uint32_t size) {
+void WavReader::LeaveOut(uint32_t id, uint32_t size) {
     ++leftOutChunks_;
     leftOutBytes_ += 8 + PaddedSize(size);
     if (leftOutChunks_ > 1) return;
@@ -400,7 +401,7 @@ void CWavPcmParser::LeaveOut(uint32_t id, uint32_t size) {
     }
 }
 
-void CWavPcmParser::SumUpLeftOut() {
+void WavReader::SumUpLeftOut() {
     if (leftOutNote_ == kNoNote || leftOutChunks_ < 2) return;
     try {
         carried_.notes[leftOutNote_] =
@@ -416,7 +417,7 @@ void CWavPcmParser::SumUpLeftOut() {
 
 // The chunks behind the audio are never read by the walk that finds it; they are read here,
 // once, and only as far as they make sense: the audio itself does not depend on them.
-void CWavPcmParser::KeepChunksAfterAudio() {
+void WavReader::KeepChunksAfterAudio() {
     const uint64_t end = static_cast<uint64_t>(fileEnd_);
     // Compared before any addition: a data size of nearly 2^64 must not wrap round to an
     // offset inside the file. Audio up to the end leaves nothing behind it.
@@ -446,29 +447,29 @@ void CWavPcmParser::KeepChunksAfterAudio() {
     }
 }
 
-uint64_t CWavPcmParser::DataEnd() const {
+uint64_t WavReader::DataEnd() const {
     const uint64_t start = static_cast<uint64_t>(dataStart_);
     return start + std::min(dataSize_, std::numeric_limits<uint64_t>::max() - start);
 }
 
-int32_t CWavPcmParser::Close() {
+int32_t WavReader::Close() {
     file_.reset();
     riffHeader_ = RiffHeader();
-    return kWavParserSuccess;
+    return kWavReaderSuccess;
 }
 
-int32_t CWavPcmParser::Read(uint8_t* buffer, int64_t* frames, uint64_t* mediaTime) {
-    if (!file_) return kWavParserIoError;
+int32_t WavReader::Read(uint8_t* buffer, int64_t* frames, uint64_t* mediaTime) {
+    if (!file_) return kWavReaderIoError;
     if (buffer == nullptr || frames == nullptr || mediaTime == nullptr) {
-        return kWavParserGenericError;
+        return kWavReaderGenericError;
     }
     // Without a byte per frame no frame can ever be delivered.
-    if (frameSize_ == 0) return kWavParserEndOfData;
+    if (frameSize_ == 0) return kWavReaderEndOfData;
 
     int64_t delivered = *frames;
     // The request in bytes has to fit a signed 32-bit count.
     if (delivered < 0 || delivered > std::numeric_limits<int32_t>::max() / frameSize_) {
-        return kWavParserGenericError;
+        return kWavReaderGenericError;
     }
     uint64_t length = static_cast<uint64_t>(delivered) * frameSize_;
     const uint64_t position = static_cast<uint64_t>(position_);
@@ -482,12 +483,12 @@ int32_t CWavPcmParser::Read(uint8_t* buffer, int64_t* frames, uint64_t* mediaTim
     const size_t got = length > 0 ? std::fread(buffer, 1, length, file_.get()) : 0;
     position_ += static_cast<int64_t>(got);
     if (got == 0) {
-        if (ftello64(file_.get()) == fileEnd_) return kWavParserEndOfData;
-        if (static_cast<uint64_t>(position_) == dataEnd) return kWavParserEndOfData;
+        if (ftello64(file_.get()) == fileEnd_) return kWavReaderEndOfData;
+        if (static_cast<uint64_t>(position_) == dataEnd) return kWavReaderEndOfData;
         // An empty request in the middle of the data is no failure.
         if (length > 0) {
             if (std::ferror(file_.get())) systemError_ = errno;
-            return kWavParserIoError;
+            return kWavReaderIoError;
         }
     } else if (got < length) {
         delivered = static_cast<int64_t>(got / frameSize_);
@@ -502,15 +503,5 @@ int32_t CWavPcmParser::Read(uint8_t* buffer, int64_t* frames, uint64_t* mediaTim
     }
     *frames = delivered;
     *mediaTime = mediaTime_;
-    return kWavParserSuccess;
-}
-
-IWavPcmParser* CreateWavPcmParser() {
-    return new (std::nothrow) CWavPcmParser();
-}
-
-int32_t DestroyWavPcmParser(IWavPcmParser*& parser) {
-    delete dynamic_cast<CWavPcmParser*>(parser);
-    parser = nullptr;
-    return 0;
+    return kWavReaderSuccess;
 }
