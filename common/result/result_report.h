@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "code_exception.h"
 #include "result_codes.h"
@@ -16,6 +17,10 @@
 namespace CorvidaUtils {
 
 struct RunResult {
+    RunResult() = default;
+    RunResult(int32_t code, std::string message, std::string cause = std::string())
+        : code(code), message(std::move(message)), cause(std::move(cause)) {}
+
     int32_t code = 0;
     std::string message;
     std::string cause;  // the object and the system's reason, when there is one

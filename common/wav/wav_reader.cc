@@ -13,14 +13,10 @@
 #include <new>
 #include <string>
 
-namespace {
+#include "chunk_walker.h"
+#include "riff.h"
 
-constexpr uint32_t FourCc(const char (&id)[5]) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(id[0])) |
-           static_cast<uint32_t>(static_cast<uint8_t>(id[1])) << 8 |
-           static_cast<uint32_t>(static_cast<uint8_t>(id[2])) << 16 |
-           static_cast<uint32_t>(static_cast<uint8_t>(id[3])) << 24;
-}
+namespace {
 
 constexpr uint32_t kRiffId = FourCc("RIFF");
 // The 64-bit form of long recordings: its sizes stand in a "ds64" chunk, the 32-bit fields
@@ -31,33 +27,9 @@ constexpr uint32_t kWaveId = FourCc("WAVE");
 constexpr uint32_t kFmtId = FourCc("fmt ");
 constexpr uint32_t kDataId = FourCc("data");
 constexpr uint32_t kMd5Id = FourCc("MD5 ");
-// Four NUL bytes where a chunk should start: a preallocated file that was never written, not a
-// chunk. Taking it for one would walk through the zeros 8 bytes at a time.
-constexpr uint32_t kNoChunkId = 0;
-
-constexpr uint16_t kFormatTagPcm = 1;
-constexpr uint16_t kFormatTagExtensible = 0xFFFE;
-constexpr uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
-                                       0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-
-// Writers that could not know the final length of their data leave this in the size field.
-constexpr uint32_t kUnknownDataSize = 0xFFFFFFFF;
 
 // "WXav" as it has always read (see result/kept_texts.h).
 constexpr char kDataSizeWarning[] = "Warning: error reading WXav chunk\n";
-
-uint16_t LoadU16(const uint8_t* bytes) {
-    return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
-}
-
-uint32_t LoadU32(const uint8_t* bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-uint64_t LoadU64(const uint8_t* bytes) {
-    return static_cast<uint64_t>(LoadU32(bytes)) | static_cast<uint64_t>(LoadU32(bytes + 4)) << 32;
-}
 
 bool ReadBytes(std::FILE* file, uint8_t* bytes, size_t count) {
     return std::fread(bytes, 1, count, file) == count;
@@ -106,9 +78,7 @@ int32_t WavReader::Open(const char* path, WavPcmFormat* format) {
 
     file_.reset();
     riffHeader_ = RiffHeader();
-    chunkHeader_ = ChunkHeader();
     formatChunk_ = FormatChunk();
-    skippedBytes_ = 0;
     mediaTime_ = 0;
     dataStart_ = 0;
     dataSize_ = 0;
@@ -152,7 +122,10 @@ int32_t WavReader::ParseHeaders(WavPcmFormat* format) {
     rf64_ = riffHeader_.id == kRf64Id;
     carried_.rf64 = rf64_;
 
-    int32_t result = FindFormatChunk();
+    // Chunks before the audio are kept for the output as the walk passes them.
+    ChunkWalker walker(file_.get(), stopRequested_);
+    const auto keep = [this](uint32_t id, uint32_t size) { TakeChunk(id, size, true); };
+    int32_t result = walker.FindChunk(kFmtId, keep);
     if (result == kWavReaderSuccess) result = ReadFormatChunk();
     if (result == kWavReaderSuccess && formatChunk_.formatTag == kFormatTagExtensible) {
         result = CheckSubFormat();
@@ -160,12 +133,12 @@ int32_t WavReader::ParseHeaders(WavPcmFormat* format) {
     if (result != kWavReaderSuccess) return result;
 
     // Whatever the body held beyond the fields read, the next chunk follows the whole body.
-    const uint64_t formatEnd = 12 + skippedBytes_ + 8 + formatChunk_.size;
+    const uint64_t formatEnd = 12 + walker.PassedOver() + 8 + formatChunk_.size;
     if (formatEnd > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ||
         fseeko64(file_.get(), static_cast<int64_t>(formatEnd), SEEK_SET) != 0) {
         return kWavReaderIoError;
     }
-    result = FindDataChunk();
+    result = walker.FindChunk(kDataId, keep);
     if (result != kWavReaderSuccess) return result;
 
     format->nbChannels = formatChunk_.channels;
@@ -180,25 +153,9 @@ bool WavReader::StopRequested() const {
     return stopRequested_ != nullptr && stopRequested_();
 }
 
-int32_t WavReader::FindFormatChunk() {
-    for (;;) {
-        uint8_t raw[8];
-        if (!ReadBytes(file_.get(), raw, sizeof raw)) return kWavReaderIoError;
-        chunkHeader_ = {LoadU32(raw), LoadU32(raw + 4)};
-        if (chunkHeader_.id == kFmtId) return kWavReaderSuccess;
-        if (chunkHeader_.id == kNoChunkId) return kWavReaderUnsupported;
-        // A file of many small chunks takes long to walk; a stop signal ends the walk.
-        if (StopRequested()) return kWavReaderIoError;
-        TakeChunk(chunkHeader_.id, chunkHeader_.size, true);
-        const uint64_t body = PaddedSize(chunkHeader_.size);
-        skippedBytes_ += 8 + body;
-        // A move past the end of the file is caught by the short read of the next header.
-        static_cast<void>(fseeko64(file_.get(), static_cast<int64_t>(body), SEEK_CUR));
-    }
-}
-
 int32_t WavReader::ReadFormatChunk() {
-    if (fseeko64(file_.get(), -8, SEEK_CUR) != 0) return kWavReaderIoError;
+    // The walk stopped past the chunk's identifier.
+    if (fseeko64(file_.get(), -4, SEEK_CUR) != 0) return kWavReaderIoError;
     uint8_t raw[24];
     if (!ReadBytes(file_.get(), raw, sizeof raw)) return kWavReaderIoError;
     formatChunk_.id = LoadU32(raw);
@@ -250,23 +207,6 @@ int32_t WavReader::CheckSubFormat() {
     return kWavReaderSuccess;
 }
 
-int32_t WavReader::FindDataChunk() {
-    for (;;) {
-        uint8_t id[4];
-        if (!ReadBytes(file_.get(), id, sizeof id)) return kWavReaderIoError;
-        if (LoadU32(id) == kDataId) return kWavReaderSuccess;
-        if (LoadU32(id) == kNoChunkId) return kWavReaderUnsupported;
-        if (StopRequested()) return kWavReaderIoError;
-        uint8_t size[4];
-        if (!ReadBytes(file_.get(), size, sizeof size)) return kWavReaderIoError;
-        TakeChunk(LoadU32(id), LoadU32(size), true);
-        const uint64_t body = PaddedSize(LoadU32(size));
-        if (fseeko64(file_.get(), static_cast<int64_t>(body), SEEK_CUR) != 0) {
-            return kWavReaderIoError;
-        }
-    }
-}
-
 int32_t WavReader::LocateData() {
     uint8_t raw[4];
     const bool haveSize = ReadBytes(file_.get(), raw, sizeof raw);
@@ -285,9 +225,9 @@ int32_t WavReader::LocateData() {
         dataStart_ = fileEnd_;
         position_ = fileEnd_;
         dataSize_ = 0;
-    } else if (sizeField == kUnknownDataSize && !haveDs64_) {
+    } else if (sizeField == kUnknownSize && !haveDs64_) {
         dataSize_ = static_cast<uint64_t>(fileEnd_ - dataStart_);
-    } else if (sizeField == kUnknownDataSize) {
+    } else if (sizeField == kUnknownSize) {
         dataSize_ = ds64DataSize_;
     } else {
         dataSize_ = sizeField;

@@ -49,10 +49,6 @@ private:
         uint32_t size = 0;
         uint32_t formType = 0;
     };
-    struct ChunkHeader {
-        uint32_t id = 0;
-        uint32_t size = 0;
-    };
     // Header and the first 16 body bytes of the "fmt " chunk, as stored.
     struct FormatChunk {
         uint32_t id = 0;
@@ -67,10 +63,8 @@ private:
 
     // Open once the stream exists; on failure the caller drops the stream.
     int32_t ParseHeaders(WavPcmFormat* format);
-    int32_t FindFormatChunk();
     int32_t ReadFormatChunk();
     int32_t CheckSubFormat();
-    int32_t FindDataChunk();
     int32_t LocateData();
     // A chunk the walk passes over, its body next in the stream: the sizes of a "ds64" chunk
     // are taken, other chunks kept for the output. The stream is left where it was.
@@ -94,10 +88,7 @@ private:
     StdioFile file_;
     int systemError_ = 0;
     RiffHeader riffHeader_;
-    ChunkHeader chunkHeader_;
     FormatChunk formatChunk_;
-    // Kept in 64 bits so that a run of huge chunks cannot wrap it into a wrong offset.
-    uint64_t skippedBytes_ = 0;
     uint64_t mediaTime_ = 0;
     int64_t dataStart_ = 0;
     uint64_t dataSize_ = 0;

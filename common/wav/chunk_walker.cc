@@ -1,0 +1,39 @@
+// The 64-bit stdio calls must be declared whatever feature macros the compiler sets itself.
+#ifndef _LARGEFILE64_SOURCE
+#define _LARGEFILE64_SOURCE 1
+#endif
+
+#include "chunk_walker.h"
+
+#include "riff.h"
+#include "wav_reader.h"
+
+namespace {
+
+bool ReadU32(std::FILE* file, uint32_t& value) {
+    uint8_t bytes[4];
+    if (std::fread(bytes, 1, sizeof bytes, file) != sizeof bytes) return false;
+    value = LoadU32(bytes);
+    return true;
+}
+
+}  // namespace
+
+int32_t ChunkWalker::FindChunk(uint32_t wanted,
+                               const std::function<void(uint32_t id, uint32_t size)>& visit) {
+    for (;;) {
+        uint32_t id = 0;
+        if (!ReadU32(file_, id)) return kWavReaderIoError;
+        if (id == wanted) return kWavReaderSuccess;
+        if (id == 0) return kWavReaderUnsupported;
+        if (stopRequested_ != nullptr && stopRequested_()) return kWavReaderIoError;
+        uint32_t size = 0;
+        if (!ReadU32(file_, size)) return kWavReaderIoError;
+        visit(id, size);
+        // Chunk bodies of odd size are followed by one pad byte. A move past the end of the
+        // file is caught by the short read of the next header.
+        const uint64_t body = static_cast<uint64_t>(size) + (size & 1u);
+        passedOver_ += 8 + body;
+        if (fseeko64(file_, static_cast<int64_t>(body), SEEK_CUR) != 0) return kWavReaderIoError;
+    }
+}
