@@ -18,6 +18,7 @@
 #include <new>
 #include <utility>
 
+#include "output_claim.h"
 #include "riff.h"
 #include "wav_header.h"
 
@@ -32,73 +33,6 @@ constexpr uint64_t kFallbackSizeUpdateBytes = 1 << 20;
 bool PwriteBytes(int fd, const std::vector<uint8_t>& bytes, uint64_t offset) {
     return pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
            static_cast<ssize_t>(bytes.size());
-}
-
-// An open descriptor, closed on scope exit unless handed on.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
-// Opens the output for writing without truncating it. `created` names the file this call
-// made (the target, when the path is a link to a file that did not exist), so that it can be
-// removed again if the run never starts its audio; empty when the file was there before.
-int OpenOutput(const char* path, std::string& created) {
-    constexpr int kFlags = O_WRONLY | O_CLOEXEC;
-    constexpr mode_t kMode = 0666;  // the umask applies, as for any file a program creates
-    created.clear();
-    int fd = open(path, kFlags | O_CREAT | O_EXCL, kMode);
-    if (fd >= 0) {
-        created = path;
-        return fd;
-    }
-    if (errno != EEXIST) return -1;
-    fd = open(path, kFlags);
-    if (fd >= 0 || errno != ENOENT) return fd;
-    // A link to a file that does not exist yet: the target is created through it.
-    fd = open(path, kFlags | O_CREAT | O_EXCL | O_NOFOLLOW, kMode);
-    if (fd >= 0 || errno != EEXIST) return fd;
-    fd = open(path, kFlags | O_CREAT, kMode);
-    if (fd < 0) return fd;
-    char* const target = realpath(path, nullptr);
-    if (target != nullptr) {
-        created = target;
-        std::free(target);
-    }
-    return fd;
-}
-
-// An unnamed file in the directory `path` would be in, or -1: where `path` names anything
-// already (a link included), or where the file system makes no unnamed files.
-int OpenUnnamedBeside(const char* path) {
-    struct stat status {};
-    if (lstat(path, &status) == 0) return -1;
-    const std::string name(path);
-    const size_t slash = name.rfind('/');
-    const std::string dir = slash == std::string::npos ? "."
-                            : slash == 0               ? "/"
-                                                       : name.substr(0, slash);
-    return open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-}
-
-// Gives the unnamed file `fd` its name; fails where the name has been taken meanwhile.
-bool LinkUnnamed(int fd, const char* path) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
 }
 
 }  // namespace
@@ -121,62 +55,37 @@ int32_t WavWriter::Open(const char* path, int16_t channels, uint32_t sampleRate,
     // A new file should appear under its name with its header already in it: it is made
     // unnamed in the output's directory, given its header, then linked. Where that cannot be
     // done (the name exists, the file system makes no unnamed files), it is opened by name.
-    const int32_t unnamed = Claim(path, OpenUnnamedBeside(path));
-    return unnamed != kTryByName ? unnamed : Claim(path, -1);
+    const int32_t unnamed = Claim(path, true);
+    return unnamed != kTryByName ? unnamed : Claim(path, false);
 }
 
-int32_t WavWriter::Claim(const char* path, int unnamedFd) {
+int32_t WavWriter::Claim(const char* path, bool unnamedFirst) {
     systemError_ = 0;
     dataBytes_ = 0;
     nextSizeUpdate_ = sizeUpdateInterval_;
     headerBytes_ = 0;
     headerWritten_ = false;
     started_ = false;
-    createdPath_.clear();
-    earlierStart_.clear();
-    earlierSize_ = 0;
 
-    const bool unnamed = unnamedFd >= 0;
-    std::string created;
-    Descriptor fd(unnamed ? unnamedFd : OpenOutput(path, created));
-    if (fd.get() < 0) return NoteSystemError(kWavWriterIoError);
-    struct stat status {};
-    if (fstat(fd.get(), &status) != 0) {
-        return unnamed ? kTryByName : NoteSystemError(kWavWriterIoError);
+    claim_ = std::make_unique<OutputClaim>();
+    const int32_t taken = claim_->Take(path, unnamedFirst);
+    if (taken != kWavWriterSuccess) {
+        systemError_ = claim_->SystemError();
+        claim_.reset();
+        return taken;
     }
-    // Two runs writing one file would leave a splice of both, or sizes that belong to the
-    // other's data. Only regular files: any number of runs may write to /dev/null or to
-    // FIFOs of their own. A file system that cannot lock gets the file unlocked.
-    if (S_ISREG(status.st_mode) && flock(fd.get(), LOCK_EX | LOCK_NB) != 0 &&
-        errno == EWOULDBLOCK) {
-        // Not ours to remove: the holder may just have created it.
-        return kWavWriterInUse;
-    }
-    if (!created.empty()) {
-        createdPath_ = created;
-        createdDevice_ = status.st_dev;
-        createdInode_ = status.st_ino;
-    }
-    file_.reset(fdopen(fd.get(), "wb"));
+    file_.reset(fdopen(claim_->descriptor(), "wb"));
     if (!file_) {
         NoteSystemError(0);
-        RemoveCreatedFile();
-        return unnamed ? kTryByName : kWavWriterIoError;
+        claim_->GiveBack();
+        claim_.reset();
+        return kWavWriterIoError;
     }
-    fd.release();
-
-    patchable_ = S_ISREG(status.st_mode);
-    earlierSize_ = created.empty() && !unnamed && patchable_ ? status.st_size : 0;
+    claim_->HandOn();
+    patchable_ = claim_->regular();
     try {
         header_ = BuildWavHeader(static_cast<int16_t>(channels_), sampleRate_,
                                  static_cast<int16_t>(bitsPerSample_), carried_, !patchable_);
-        // The bytes Start overwrites, kept to be put back should the header not fit.
-        if (earlierSize_ > 0) {
-            earlierStart_.resize(std::min<uint64_t>(earlierSize_, header_.size()));
-            const ssize_t read =
-                pread(fileno(file_.get()), earlierStart_.data(), earlierStart_.size(), 0);
-            if (read != static_cast<ssize_t>(earlierStart_.size())) earlierStart_.clear();
-        }
     } catch (const std::bad_alloc&) {
         GiveBackTheOutput();
         return kWavWriterOutOfMemory;
@@ -184,25 +93,17 @@ int32_t WavWriter::Claim(const char* path, int unnamedFd) {
     headerBytes_ = header_.size();
     dataSizeOffset_ = headerBytes_ - 4;
     ds64Offset_ = carried_.rf64 && patchable_ ? kDs64BodyOffset : 0;
-    if (unnamed) {
-        // No room for a header: nothing was created, nothing is left behind.
-        if (!WriteHeader()) {
-            GiveBackTheOutput();
-            return kWavWriterIoError;
-        }
-        if (!LinkUnnamed(fileno(file_.get()), path)) {
-            GiveBackTheOutput();
-            return kTryByName;
-        }
-        createdPath_ = path;
-        createdDevice_ = status.st_dev;
-        createdInode_ = status.st_ino;
-        return kWavWriterSuccess;
-    }
-    // A file created by name is a valid WAV file an instant later.
-    if (!createdPath_.empty() && !WriteHeader()) {
+    // A file this run creates is a valid WAV file from its first instant, also if the process
+    // is killed before any audio comes back from the embedder: without a name, it gets its
+    // header before its name; created by name, an instant after.
+    if (claim_->created() && !WriteHeader()) {
+        // No room for a header: nothing the run created is left behind.
         GiveBackTheOutput();
         return kWavWriterIoError;
+    }
+    if (claim_->unnamed() && !claim_->Link(path)) {
+        GiveBackTheOutput();
+        return kTryByName;
     }
     return kWavWriterSuccess;
 }
@@ -221,6 +122,7 @@ bool WavWriter::WriteHeader() {
         return std::fwrite(header_.data(), 1, header_.size(), file_.get()) == header_.size() &&
                std::fflush(file_.get()) == 0;
     }
+    claim_->KeepEarlierStart(header_.size());
     if (WriteHeaderInPlace()) return true;
     if (carried_.chunksBeforeAudio.empty()) return false;
     // A disk too full for the input's chunks may still take the audio: the chunks go first.
@@ -240,29 +142,12 @@ bool WavWriter::WriteHeader() {
     return true;
 }
 
-void WavWriter::RemoveCreatedFile() {
-    if (createdPath_.empty()) return;
-    // Only the file this writer made: the path may have been replaced meanwhile.
-    struct stat status {};
-    if (lstat(createdPath_.c_str(), &status) == 0 && status.st_dev == createdDevice_ &&
-        status.st_ino == createdInode_) {
-        unlink(createdPath_.c_str());
-    }
-    createdPath_.clear();
-}
-
 void WavWriter::GiveBackTheOutput() {
     NoteSystemError(0);
-    if (file_ && patchable_ && createdPath_.empty()) {
-        // Rewriting bytes the file held and shrinking it need no free space; should either
-        // fail, nothing more can be done.
-        const int fd = fileno(file_.get());
-        if (!earlierStart_.empty()) static_cast<void>(PwriteBytes(fd, earlierStart_, 0));
-        static_cast<void>(ftruncate(fd, static_cast<off_t>(earlierSize_)));
-    }
     if (file_) __fpurge(file_.get());
+    if (claim_) claim_->GiveBack();
     file_.reset();
-    RemoveCreatedFile();
+    claim_.reset();
 }
 
 int32_t WavWriter::Start() {
@@ -392,6 +277,7 @@ void WavWriter::CloseKeepingWhatReachedTheFile(uint64_t dataLimit) {
         }
     }
     std::fclose(file);
+    claim_.reset();
 }
 
 int32_t WavWriter::Close() {
@@ -409,6 +295,7 @@ int32_t WavWriter::Close() {
         }
         bool ok = PatchSizes(fileno(file_.get()), dataBytes_, tailBytes) || NoteSystemError(false);
         ok = (CloseStdioFile(file_) || NoteSystemError(false)) && ok;
+        claim_.reset();
         if (!ok) return kWavWriterIoError;
     }
     dataBytes_ = 0;
@@ -419,8 +306,6 @@ int32_t WavWriter::Discard() {
     if (!file_) return kWavWriterSuccess;
     if (started_) return Close();
     // A file this writer created goes; an existing one was not touched.
-    __fpurge(file_.get());
-    file_.reset();
-    RemoveCreatedFile();
+    GiveBackTheOutput();
     return kWavWriterSuccess;
 }

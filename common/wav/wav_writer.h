@@ -9,10 +9,12 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "output_claim.h"
 #include "stdio_file.h"
 #include "wav_carried_items.h"
 
@@ -64,17 +66,16 @@ public:
 private:
     // Claim's word that the unnamed file could not be used: the output is opened by name.
     static constexpr int32_t kTryByName = -1;
-    // Takes the output: the unnamed file `unnamedFd` to be linked as `path`, or with -1 the
-    // file `path` names.
-    int32_t Claim(const char* path, int unnamedFd);
+    // Takes the output (a file without a name first, where `unnamedFirst`) and starts a file
+    // the claim creates with its header.
+    int32_t Claim(const char* path, bool unnamedFirst);
     // Writes the header at the start of the output; false when it could not be had whole.
     bool WriteHeader();
     // Writes the header over the start of a regular file, then cuts the file to it.
     bool WriteHeaderInPlace();
-    // After a header that could not be written: the output as Open found it, where the disk
-    // allows it, and no file left open.
+    // The output as Open found it, where the disk allows it, and no file left open: after a
+    // header that could not be written, and for Discard.
     void GiveBackTheOutput();
-    void RemoveCreatedFile();
     // Keeps a note for TakeNotes; a note that memory cannot hold is left out.
     void Note(const char* text) noexcept {
         try {
@@ -111,13 +112,8 @@ private:
     bool started_ = false;
     // A regular file, whose sizes can be rewritten in place while samples are appended.
     bool patchable_ = false;
-    // Set when Open created the file, so that Discard can remove it again.
-    std::string createdPath_;
-    dev_t createdDevice_ = 0;
-    ino_t createdInode_ = 0;
-    // What Start overwrites of an existing file, to be put back if the header cannot be had.
-    std::vector<uint8_t> earlierStart_;
-    uint64_t earlierSize_ = 0;
+    // The path, taken while the file is open.
+    std::unique_ptr<OutputClaim> claim_;
 
     WavCarriedItems carried_;
     std::vector<std::string> notes_;
