@@ -52,10 +52,11 @@ void readStdinFormat(ArgumentStore& store, EmbedderSettings& settings) {
 
 void readEmbedderSettings(ArgumentStore& store, EmbedderSettings& settings,
                           std::ostream& usageOut) {
-    if (store.hasOption("-h")) {
+    if (helpAsked(store)) {
         printUsage(store.getArgc(), store.getArgv(), usageOut);
         return;
     }
+    if (versionAsked(store)) return;
     readInputAndOutputFiles(store, settings);
     readRecordDirectory(store, settings);
     std::string channel;

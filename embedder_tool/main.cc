@@ -24,13 +24,28 @@
 
 namespace {
 
+// Names the channels that would work, as far as the embedder tells them.
+std::string ChannelRefused(const std::string& name, Corvida::IPellionAudioEmbedder& embedder) {
+    std::string cause = "the embedder has no channel '" + name + "'";
+    const char* const* names = nullptr;
+    const int64_t* ids = nullptr;
+    uint64_t count = 0;
+    if (embedder.GetChannelNameList(&names, &ids, &count) != 0 || names == nullptr) return cause;
+    for (uint64_t i = 0; i < count; ++i) {
+        cause += (i == 0 ? "; its channels: " : ", ");
+        cause += names[i] != nullptr ? names[i] : "(null)";
+    }
+    return cause;
+}
+
 // The channel named on the command line, or else the first one the embedder lists.
 void SelectChannel(const EmbedderSettings& settings, std::ostream& console,
                    Corvida::IPellionAudioEmbedder& embedder) {
     CorvidaUtils::ExceptionSdk library;
     if (settings.channelName) {
-        library.CheckResult(embedder.SetChannelName(settings.channelName->c_str()),
-                            "SetChannelName failed");
+        const int32_t selected = embedder.SetChannelName(settings.channelName->c_str());
+        if (selected != 0) library.cause = ChannelRefused(*settings.channelName, embedder);
+        library.CheckResult(selected, "SetChannelName failed");
         return;
     }
     const ChannelList channels = GetChannelList(embedder, library);
@@ -71,7 +86,11 @@ int main(int argc, char** argv) {
         return *status;
     }
     // "-h" has printed the usage text.
-    if (store.hasOption("-h")) return 0;
+    if (helpAsked(store)) return 0;
+    if (versionAsked(store)) {
+        PrintProgramVersion(std::cout, programName(argc, argv, "pellion-embed"));
+        return 0;
+    }
 
     AudioStreams streams;
     try {
@@ -90,11 +109,13 @@ int main(int argc, char** argv) {
     };
     program.endJob = [](Corvida::IPellionAudioEmbedder& embedder) { return embedder.Finalize(); };
     program.printUsage = printUsage;
+    program.name = programName(argc, argv, "pellion-embed");
     program.informs = !settings.silent;
     program.addBufferFailure = kept_text::kAddBufferFailed;
     program.timestampFailure = "std::bad_alloc";
     ProcessEnvironment environment;
     return RunEmbedding(settings, program, *streams.source, *streams.sink, *streams.console,
-                        ListenerStyle{settings.silent, false}, environment.get())
+                        ListenerStyle{settings.silent, false, streams.consoleIsTerminal},
+                        environment.get())
         .exitStatus;
 }

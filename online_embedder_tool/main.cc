@@ -100,7 +100,11 @@ int main(int argc, char** argv) {
         return *status;
     }
     // "-h" has printed the usage text.
-    if (store.hasOption("-h")) return 0;
+    if (helpAsked(store)) return 0;
+    if (versionAsked(store)) {
+        PrintProgramVersion(std::cout, programName(argc, argv, "pellion-embed-online"));
+        return 0;
+    }
 
     StreamSettings streamSettings;
     streamSettings.inputFile = settings.inputFile;
@@ -134,8 +138,9 @@ int main(int argc, char** argv) {
     };
     program.endJob = &EndJob;
     program.printUsage = printUsage;
+    program.name = programName(argc, argv, "pellion-embed-online");
     ProcessEnvironment environment;
     return RunEmbedding(settings, program, *streams.source, *streams.sink, std::cout,
-                        ListenerStyle{false, true}, environment.get())
+                        ListenerStyle{false, true, streams.consoleIsTerminal}, environment.get())
         .exitStatus;
 }

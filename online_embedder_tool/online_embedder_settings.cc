@@ -24,10 +24,11 @@ void readPort(ArgumentStore& store, OnlineEmbedderSettings& settings) {
 
 void readOnlineSettings(ArgumentStore& store, OnlineEmbedderSettings& settings,
                         std::ostream& usageOut) {
-    if (store.hasOption("-h")) {
+    if (helpAsked(store)) {
         printUsage(store.getArgc(), store.getArgv(), usageOut);
         return;
     }
+    if (versionAsked(store)) return;
     readInputAndOutputFiles(store, settings);
     readMandatory(store, "--login", settings.login, "Invalid login");
     readMandatory(store, "--password", settings.password, "Invalid password");

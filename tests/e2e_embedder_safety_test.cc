@@ -164,6 +164,7 @@ TEST(E2eEmbedderSafetyTest, ClosedPipeOnStandardOutputIsAnIoError) {
     const ProcessResult result = child.Finish();
     EXPECT_EQ(result.exitStatus, 44);
     EXPECT_EQ(result.err,
+              "pellion-embed: cannot write standard output: Broken pipe\n"
               "[ERROR] code 44 (An I/O error occurred). "
               "Unable to write audio to standard output\n\n");
     const Strings trace = ReadLines(TracePath(dir));

@@ -241,6 +241,7 @@ TEST(AudioSinkTest, OpenReportsTheWritersCodeAndCause) {
     } catch (const CorvidaUtils::CodeException& e) {
         EXPECT_EQ(e.code, 44);
         EXPECT_EQ(e.message, "Unable to initialize embedder listener");
-        EXPECT_EQ(e.cause, "cannot open '/nonexistent-dir/out.wav': No such file or directory");
+        EXPECT_EQ(e.cause,
+                  "cannot open output file '/nonexistent-dir/out.wav': No such file or directory");
     }
 }

@@ -21,6 +21,16 @@ void readInputAndOutputFiles(ArgumentStore& store, CommonSettings& settings) {
     settings.outputFile = store.positionalArgument(1);
 }
 
+bool helpAsked(ArgumentStore& store) {
+    // Both asked, so that neither is reported as unknown.
+    const bool shortForm = store.hasOption("-h");
+    return store.hasOption("--help") || shortForm;
+}
+
+bool versionAsked(ArgumentStore& store) {
+    return store.hasOption("--version");
+}
+
 void readRecordDirectory(ArgumentStore& store, CommonSettings& settings) {
     std::string directory;
     if (!store.getSingleValue("--record", directory)) return;

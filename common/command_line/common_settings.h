@@ -27,6 +27,11 @@ struct CommonSettings {
 // when the process was started without any argument.
 std::string programName(int32_t argc, const char* const* argv, std::string_view fallback);
 
+// "-h" or "--help": the usage text is printed, and nothing else is done.
+bool helpAsked(ArgumentStore& store);
+// "--version": the version is printed, and nothing else is done.
+bool versionAsked(ArgumentStore& store);
+
 // The first and the second positional argument; each missing one is an error.
 void readInputAndOutputFiles(ArgumentStore& store, CommonSettings& settings);
 // "--record", which must not be empty when given.

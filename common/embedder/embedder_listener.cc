@@ -58,7 +58,14 @@ std::string FormatEmbedderMessage(const Corvida::EmbedderMessage& message) {
 
 void EmbedderListener::OnMessage(const Corvida::EmbedderMessage& message) noexcept {
     if (message.level == 0 && style_.silent) return;
-    RecordingFailures(sink_, [&] { PrintLine(console_, FormatEmbedderMessage(message)); });
+    RecordingFailures(sink_, [&] {
+        const bool endProgress = style_.terminal && progressShown_.exchange(false);
+        PrintLine(console_, (endProgress ? "\n" : "") + FormatEmbedderMessage(message));
+    });
+}
+
+void EmbedderListener::EndProgressLine() {
+    if (style_.terminal && progressShown_.exchange(false)) PrintLine(console_, "");
 }
 
 void EmbedderListener::OnAudioBuffer(uint8_t* data, uint64_t size, uint64_t* timestamp) noexcept {
@@ -72,6 +79,7 @@ void EmbedderListener::OnAudioBuffer(uint8_t* data, uint64_t size, uint64_t* tim
             } else {
                 PrintTimestamp(console_, static_cast<double>(*owned) / 10000000.0);
             }
+            progressShown_.store(true);
         }
     });
     sink_.Write(data, size);

@@ -7,6 +7,7 @@
 // and at the end, and reports as lost output.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -19,6 +20,9 @@ struct ListenerStyle {
     bool silent = false;
     // Timestamps read as signed and rounded to single precision before they are printed.
     bool singlePrecisionTimestamps = false;
+    // The console is a terminal: the progress line (a timestamp ending in a carriage return) is
+    // ended before any other line, so that no line is printed over it.
+    bool terminal = false;
 };
 
 class EmbedderListener : public Corvida::IEmbedderListener {
@@ -31,11 +35,15 @@ public:
     void OnMessage(const Corvida::EmbedderMessage& message) noexcept override;
     // `timestamp` was allocated with malloc by the run; it is freed here whatever happens.
     void OnAudioBuffer(uint8_t* data, uint64_t size, uint64_t* timestamp) noexcept override;
+    // Before the run's own last lines, once the embedder is gone.
+    void EndProgressLine();
 
 private:
     AudioSink& sink_;
     std::ostream& console_;
     const ListenerStyle style_;
+    // A progress line stands on the terminal, not yet ended.
+    std::atomic<bool> progressShown_{false};
 };
 
 // The line OnMessage prints for a message, without its end of line.

@@ -1,10 +1,22 @@
 #include "embedder_setup.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include <string>
+
+#include "system_cause.h"
 
 void PrintVersionLine(std::ostream& out) {
     const char* version = Corvida::GetVersion();
     out << "Pellion Embedding SDK version:" << (version != nullptr ? version : "") << std::endl;
+}
+
+void PrintProgramVersion(std::ostream& out, const std::string& programName) {
+    out << programName << " " << PELLION_VERSION << std::endl;
+    PrintVersionLine(out);
 }
 
 void ApplyThreadSettings(const CommonSettings& settings, Corvida::IPellionAudioEmbedder& embedder,
@@ -21,25 +33,45 @@ void ApplyThreadSettings(const CommonSettings& settings, Corvida::IPellionAudioE
     }
 }
 
-void ApplyAudioFormat(const WavPcmFormat& format, Corvida::IPellionAudioEmbedder& embedder,
+void ApplyAudioFormat(const WavPcmFormat& format, const std::string& inputName,
+                      Corvida::IPellionAudioEmbedder& embedder,
                       CorvidaUtils::ExceptionSdk& sdkChecker) {
     Corvida::IEmbedderParameters* parameters = nullptr;
     sdkChecker.CheckResult(embedder.GetEmbedderParameters(&parameters),
                            "Get Embedder Parameters failed");
     // A library that reports success without handing out its parameters object.
     sdkChecker.CheckResult(parameters != nullptr ? 0 : 2, "Get Embedder Parameters failed");
-    sdkChecker.CheckResult(parameters->SetBitsPerSample(static_cast<int32_t>(format.bitsPerSample)),
-                           "Set Bits Per Sample failed");
+    const int32_t bits = parameters->SetBitsPerSample(static_cast<int32_t>(format.bitsPerSample));
+    if (bits != 0 && format.bitsPerSample == 8) {
+        sdkChecker.cause = "the embedder takes no 8-bit samples; convert '" + inputName +
+                           "' with: sox '" + inputName + "' -b 16 converted.wav";
+    }
+    sdkChecker.CheckResult(bits, "Set Bits Per Sample failed");
     sdkChecker.CheckResult(parameters->SetChannels(static_cast<int32_t>(format.nbChannels)),
                            "SetChannels failed");
 }
 
-void ApplyRecordDirectory(const CommonSettings& settings,
-                          Corvida::IPellionAudioEmbedder& embedder,
+void ApplyRecordDirectory(const CommonSettings& settings, Corvida::IPellionAudioEmbedder& embedder,
                           CorvidaUtils::ExceptionSdk& sdkChecker) {
     if (!settings.recordDirectory) return;
-    sdkChecker.CheckResult(embedder.EnableRecord(settings.recordDirectory->c_str()),
-                           "EnableRecord failed");
+    const std::string& directory = *settings.recordDirectory;
+    const int32_t enabled = embedder.EnableRecord(directory.c_str());
+    if (enabled != 0) {
+        // The library gives no reason; the directory itself usually tells it.
+        struct stat status {};
+        if (stat(directory.c_str(), &status) != 0) {
+            sdkChecker.cause =
+                errno == ENOENT
+                    ? "the record directory '" + directory + "' does not exist"
+                    : SystemCause("cannot reach the record directory '" + directory + "'", errno);
+        } else if (!S_ISDIR(status.st_mode)) {
+            sdkChecker.cause = "the record directory '" + directory + "' is not a directory";
+        } else if (access(directory.c_str(), W_OK | X_OK) != 0) {
+            sdkChecker.cause =
+                SystemCause("cannot write in the record directory '" + directory + "'", errno);
+        }
+    }
+    sdkChecker.CheckResult(enabled, "EnableRecord failed");
 }
 
 ChannelList GetChannelList(Corvida::IPellionAudioEmbedder& embedder,

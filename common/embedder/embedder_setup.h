@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ostream>
+#include <string>
 
 #include "code_exception.h"
 #include "common_settings.h"
@@ -12,20 +13,22 @@
 
 // "Pellion Embedding SDK version:" and the library's version text.
 void PrintVersionLine(std::ostream& out);
+// The program's name and version, then the library's version line.
+void PrintProgramVersion(std::ostream& out, const std::string& programName);
 
 // "--affinity" and "--prio", when given. The 32-bit mask reaches the library sign-extended:
 // a mask with bit 31 set arrives with bits 32 to 63 set too.
-void ApplyThreadSettings(const CommonSettings& settings,
-                         Corvida::IPellionAudioEmbedder& embedder,
+void ApplyThreadSettings(const CommonSettings& settings, Corvida::IPellionAudioEmbedder& embedder,
                          CorvidaUtils::ExceptionSdk& sdkChecker);
 
 // Sample width and channel count; the rate is given to the embedder by no call.
-void ApplyAudioFormat(const WavPcmFormat& format, Corvida::IPellionAudioEmbedder& embedder,
+// `inputName` names the input in a hint at what would work.
+void ApplyAudioFormat(const WavPcmFormat& format, const std::string& inputName,
+                      Corvida::IPellionAudioEmbedder& embedder,
                       CorvidaUtils::ExceptionSdk& sdkChecker);
 
 // "--record", when given.
-void ApplyRecordDirectory(const CommonSettings& settings,
-                          Corvida::IPellionAudioEmbedder& embedder,
+void ApplyRecordDirectory(const CommonSettings& settings, Corvida::IPellionAudioEmbedder& embedder,
                           CorvidaUtils::ExceptionSdk& sdkChecker);
 
 struct ChannelList {

@@ -1,5 +1,7 @@
 #include "audio_streams.h"
 
+#include <unistd.h>
+
 #include <iostream>
 
 #include "raw_input_source.h"
@@ -22,5 +24,6 @@ AudioStreams MakeAudioStreams(const StreamSettings& settings, bool (*stopRequest
         streams.sink = std::make_unique<WavFileSink>(settings.outputFile);
         streams.console = &std::cout;
     }
+    streams.consoleIsTerminal = isatty(settings.rawOutput ? STDERR_FILENO : STDOUT_FILENO) == 1;
     return streams;
 }

@@ -27,6 +27,7 @@ struct AudioStreams {
     std::unique_ptr<AudioSink> sink;
     // Where the run's lines go: standard error when standard output carries the audio.
     std::ostream* console = nullptr;
+    bool consoleIsTerminal = false;
 };
 
 // `stopRequested` lets a source give up a read or a walk, and a stalled sink give up its

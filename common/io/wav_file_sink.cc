@@ -24,7 +24,7 @@ void WavFileSink::Open(const WavPcmFormat& format, WavCarriedItems carried) {
                                         static_cast<uint32_t>(format.samplingRate),
                                         static_cast<int16_t>(format.bitsPerSample));
     CorvidaUtils::ExceptionWavMuxer checker;
-    checker.cause = SystemCause("cannot open '" + path_ + "'", writer_.SystemError());
+    checker.cause = SystemCause("cannot open output file '" + path_ + "'", writer_.SystemError());
     // Another run writing the same file would leave a splice of both.
     if (opened == kWavWriterInUse)
         checker.CheckResult(opened, "Output file is in use by another run");

@@ -1,9 +1,25 @@
 #include "wav_file_source.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "code_exception.h"
 #include "system_cause.h"
+
+namespace {
+
+// What the file holds, and the command that turns it into one the run takes, where there is
+// one.
+std::string UnsupportedCause(const std::string& path, const UnsupportedInput& why) {
+    std::string cause = "'" + path + "' " + why.what;
+    if (why.soxOptions) {
+        cause += "; convert it with: sox '" + path + "' " +
+                 (why.soxOptions->empty() ? "" : *why.soxOptions + " ") + "converted.wav";
+    }
+    return cause;
+}
+
+}  // namespace
 
 WavFileSource::WavFileSource(std::string path, bool (*stopRequested)()) : path_(std::move(path)) {
     reader_.SetStopCheck(stopRequested);
@@ -12,8 +28,27 @@ WavFileSource::WavFileSource(std::string path, bool (*stopRequested)()) : path_(
 void WavFileSource::Open() {
     const int32_t opened = reader_.Open(path_.c_str(), &format_);
     CorvidaUtils::ExceptionWavParser checker;
-    checker.cause = SystemCause("cannot open input file '" + path_ + "'", reader_.SystemError());
+    if (opened == kWavReaderUnsupported) {
+        checker.cause = UnsupportedCause(path_, reader_.WhyUnsupported());
+    } else {
+        checker.cause =
+            SystemCause("cannot open input file '" + path_ + "'", reader_.SystemError());
+    }
     checker.CheckResult(opened, "Unable to open input file");
+    WarnIfShort();
+}
+
+// A file cut short (a copy that did not finish, a recorder that died) still embeds what is
+// there, as other readers play it; the user should know that it is not all.
+void WavFileSource::WarnIfShort() const {
+    const uint64_t missing = reader_.MissingDataBytes();
+    if (missing == 0) return;
+    const uint64_t bytesPerSecond = format_.samplingRate * FrameBytes();
+    std::fprintf(stderr,
+                 "Warning: '%s' is shorter than its header says: %llu bytes of audio (%.3f s) "
+                 "are missing; what is there is embedded\n",
+                 path_.c_str(), static_cast<unsigned long long>(missing),
+                 bytesPerSecond > 0 ? static_cast<double>(missing) / bytesPerSecond : 0.0);
 }
 
 WavCarriedItems WavFileSource::TakeCarriedItems() {

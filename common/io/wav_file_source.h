@@ -19,6 +19,8 @@ public:
     ReadOutcome Read(AudioBlock& block) override;
 
 private:
+    void WarnIfShort() const;
+
     const std::string path_;
     WavReader reader_;
 };

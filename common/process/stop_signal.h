@@ -32,5 +32,3 @@ bool StopRequested();
 int StopSignalNumber();
 // "SIGINT", "SIGTERM" or "SIGHUP".
 const char* StopSignalName(int signalNumber);
-
-

@@ -17,7 +17,7 @@ inline constexpr char kReportNotSent[] =
     "Unable to send final job reprort to online server";  // "reprort"
 
 // Contexts that the two programs spell differently.
-inline constexpr char kAddBufferFailed[] = "Add Audio Buffer failed";       // pellion-embed
+inline constexpr char kAddBufferFailed[] = "Add Audio Buffer failed";      // pellion-embed
 inline constexpr char kAddBufferFailedOnline[] = "AddAudioBuffer failed";  // pellion-embed-online
 inline constexpr char kCreateFailed[] = "Create Pellion AudioEmbedder failed";
 

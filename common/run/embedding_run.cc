@@ -113,16 +113,20 @@ void Run::Embed() {
     ThrowIfStopRequested();
     const WavPcmFormat& format = source_.Format();
     if (program_.informs) PrintInputLine(console_, source_.Name(), format);
-    CodeException().Check(format.samplingRate == 48000, CorvidaUtils::kWrongRate,
-                          "Only 48000Hz WAV files can be used");
+    CodeException rate;
+    if (format.samplingRate != 48000) {
+        rate.cause = "'" + source_.Name() + "' is at " + std::to_string(format.samplingRate) +
+                     " Hz; resample it with: sox '" + source_.Name() + "' -r 48000 converted.wav";
+    }
+    rate.Check(format.samplingRate == 48000, CorvidaUtils::kWrongRate,
+               "Only 48000Hz WAV files can be used");
     // Opening the output must not destroy the input.
     sink_.CheckIsNotInput(source_.Identity());
     if (program_.checkOutput) program_.checkOutput();
     sink_.Open(format, source_.TakeCarriedItems());
     ThrowIfStopRequested();
 
-    library_.CheckResult(program_.create(&listener_, embedder_.out()),
-                         kept_text::kCreateFailed);
+    library_.CheckResult(program_.create(&listener_, embedder_.out()), kept_text::kCreateFailed);
     // A library that reports success without an embedder is refused like a null pointer.
     if (embedder_.get() == nullptr) {
         CodeException().Raise(CorvidaUtils::kNullPointer, kept_text::kCreateFailed);
@@ -134,7 +138,7 @@ void Run::Embed() {
         ThrowIfStopRequested();
     }
     ApplyThreadSettings(settings_, embedder, library_);
-    ApplyAudioFormat(format, embedder, library_);
+    ApplyAudioFormat(format, source_.Name(), embedder, library_);
     if (program_.chooseChannel) program_.chooseChannel(embedder);
     ApplyRecordDirectory(settings_, embedder, library_);
     ThrowIfStopRequested();
@@ -238,6 +242,7 @@ RunOutcome Run::End() {
     // Blocks returned while finalising, and the completion of the WAV file, may fail too.
     if (result.code == kSuccess) CorvidaUtils::RunCatchingErrors([&] { CheckOutput(); }, result);
 
+    listener_.EndProgressLine();
     RunOutcome outcome;
     outcome.framesWritten = sink_.FramesWritten();
     // An output given up after a stop took less than was fed, even when the feeding had
@@ -253,6 +258,11 @@ RunOutcome Run::End() {
         return outcome;
     }
     outcome.interrupted = false;
+    // The result line stays as callers parse it; what the system said, and of which object,
+    // goes on a line of its own before it, on standard error, in silent mode too.
+    if (result.code != kSuccess && !result.cause.empty()) {
+        std::cerr << program_.name << ": " << result.cause << std::endl;
+    }
     if (result.code == kSuccess && fed_.bytes == 0 && fed_.endOfInput) {
         // An upstream that failed before sending anything, or an empty file: the run is not
         // wrong, but its output holds no audio.

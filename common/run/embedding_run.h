@@ -40,6 +40,8 @@ struct RunProgram {
     // Prints the usage text, after a command-line error.
     std::function<void(std::ostream&)> printUsage;
 
+    // The program's name, first on the line that gives a failure's cause.
+    std::string name;
     // The version line, the input line and "[SUCCESS]"; not in silent mode.
     bool informs = true;
     // The context of a block that the embedder refuses.

@@ -14,6 +14,7 @@ constexpr uint32_t FourCc(const char (&id)[5]) {
 }
 
 constexpr uint16_t kFormatTagPcm = 1;
+constexpr uint16_t kFormatTagFloat = 3;
 constexpr uint16_t kFormatTagExtensible = 0xFFFE;
 constexpr uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                        0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};

@@ -97,6 +97,7 @@ int32_t WavReader::Open(const char* path, WavPcmFormat* format) {
     memoryNoted_ = false;
 
     systemError_ = 0;
+    unsupported_ = UnsupportedInput();
     file_.reset(fopen64(path, "rb"));
     if (!file_) {
         systemError_ = errno;
@@ -111,13 +112,21 @@ int32_t WavReader::Open(const char* path, WavPcmFormat* format) {
     return result;
 }
 
+int32_t WavReader::Unsupported(std::string what, std::optional<std::string> soxOptions) {
+    unsupported_ = UnsupportedInput{std::move(what), std::move(soxOptions)};
+    return kWavReaderUnsupported;
+}
+
 int32_t WavReader::ParseHeaders(WavPcmFormat* format) {
     uint8_t raw[12];
     if (!ReadBytes(file_.get(), raw, sizeof raw)) return kWavReaderIoError;
     riffHeader_ = {LoadU32(raw), LoadU32(raw + 4), LoadU32(raw + 8)};
     if ((riffHeader_.id != kRiffId && riffHeader_.id != kRf64Id) ||
         riffHeader_.formType != kWaveId) {
-        return kWavReaderUnsupported;
+        // Forms that other tools read, and can turn into a RIFF file.
+        if (riffHeader_.id == FourCc("RIFX")) return Unsupported("is a big-endian (RIFX) file", "");
+        if (riffHeader_.id == FourCc("riff")) return Unsupported("is a W64 file", "");
+        return Unsupported("is not a WAV file", std::nullopt);
     }
     rf64_ = riffHeader_.id == kRf64Id;
     carried_.rf64 = rf64_;
@@ -126,6 +135,10 @@ int32_t WavReader::ParseHeaders(WavPcmFormat* format) {
     ChunkWalker walker(file_.get(), stopRequested_);
     const auto keep = [this](uint32_t id, uint32_t size) { TakeChunk(id, size, true); };
     int32_t result = walker.FindChunk(kFmtId, keep);
+    if (result == kWavReaderUnsupported) {
+        return Unsupported("has zeros where its chunks belong (a file never written)",
+                           std::nullopt);
+    }
     if (result == kWavReaderSuccess) result = ReadFormatChunk();
     if (result == kWavReaderSuccess && formatChunk_.formatTag == kFormatTagExtensible) {
         result = CheckSubFormat();
@@ -139,6 +152,10 @@ int32_t WavReader::ParseHeaders(WavPcmFormat* format) {
         return kWavReaderIoError;
     }
     result = walker.FindChunk(kDataId, keep);
+    if (result == kWavReaderUnsupported) {
+        return Unsupported("has zeros where its chunks belong (a file never written)",
+                           std::nullopt);
+    }
     if (result != kWavReaderSuccess) return result;
 
     format->nbChannels = formatChunk_.channels;
@@ -166,13 +183,26 @@ int32_t WavReader::ReadFormatChunk() {
     formatChunk_.byteRate = LoadU32(raw + 16);
     formatChunk_.blockAlign = LoadU16(raw + 20);
     formatChunk_.bitsPerSample = LoadU16(raw + 22);
-    if (formatChunk_.id != kFmtId) return kWavReaderUnsupported;
+    if (formatChunk_.id != kFmtId) return Unsupported("has no readable format chunk", std::nullopt);
 
     const bool plainPcm = formatChunk_.formatTag == kFormatTagPcm &&
                           (formatChunk_.size == 16 || formatChunk_.size == 18);
     const bool extensible =
         formatChunk_.formatTag == kFormatTagExtensible && formatChunk_.size == 40;
-    if (!plainPcm && !extensible) return kWavReaderUnsupported;
+    if (!plainPcm && !extensible) {
+        if (formatChunk_.formatTag == kFormatTagFloat) {
+            return Unsupported("holds floating-point samples", "-b 24");
+        }
+        if (formatChunk_.formatTag != kFormatTagPcm &&
+            formatChunk_.formatTag != kFormatTagExtensible) {
+            return Unsupported("holds samples of format tag " +
+                                   std::to_string(formatChunk_.formatTag) + ", not PCM",
+                               "-b 24");
+        }
+        return Unsupported("has a format chunk of " + std::to_string(formatChunk_.size) +
+                               " bytes, which no PCM format has",
+                           "");
+    }
 
     switch (formatChunk_.bitsPerSample) {
         case 8:
@@ -181,14 +211,16 @@ int32_t WavReader::ReadFormatChunk() {
         case 32:
             break;
         default:
-            return kWavReaderUnsupported;
+            return Unsupported(
+                "holds " + std::to_string(formatChunk_.bitsPerSample) + "-bit samples", "-b 24");
     }
     // The output's header must be able to describe the same format: its block align field is
     // 16 bits wide and its byte rate 32 bits.
     const uint64_t blockAlign =
         static_cast<uint64_t>(formatChunk_.channels) * (formatChunk_.bitsPerSample / 8u);
     if (blockAlign > 0xFFFF || blockAlign * formatChunk_.sampleRate > 0xFFFFFFFFu) {
-        return kWavReaderUnsupported;
+        return Unsupported("has more audio per frame or per second than a WAV header can say",
+                           std::nullopt);
     }
     return kWavReaderSuccess;
 }
@@ -200,7 +232,11 @@ int32_t WavReader::CheckSubFormat() {
     uint8_t extension[24];
     if (!ReadBytes(file_.get(), extension, sizeof extension)) return kWavReaderIoError;
     if (std::memcmp(extension + 8, kPcmSubFormat, sizeof kPcmSubFormat) != 0) {
-        return kWavReaderUnsupported;
+        // The sub-format starts with the format tag it stands for.
+        if (LoadU16(extension + 8) == kFormatTagFloat) {
+            return Unsupported("holds floating-point samples", "-b 24");
+        }
+        return Unsupported("has an extensible format that is not PCM", "-b 24");
     }
     carried_.channelMask = LoadU32(extension + 4);
     if (fseeko64(file_.get(), position, SEEK_SET) != 0) return kWavReaderIoError;
@@ -385,6 +421,11 @@ void WavReader::KeepChunksAfterAudio() {
         } catch (const std::bad_alloc&) {
         }
     }
+}
+
+uint64_t WavReader::MissingDataBytes() const {
+    const uint64_t there = static_cast<uint64_t>(fileEnd_ - dataStart_);
+    return dataSize_ > there ? dataSize_ - there : 0;
 }
 
 uint64_t WavReader::DataEnd() const {

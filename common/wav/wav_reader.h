@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -19,6 +21,13 @@ constexpr int32_t kWavReaderGenericError = -2;  // a call the reader cannot take
                                                 // argument, oversized request
 constexpr int32_t kWavReaderIoError = -3;
 constexpr int32_t kWavReaderUnsupported = -4;
+
+// Why a file that opens is not one the reader takes, and, where sox turns it into one, the
+// options that do it (empty: a plain conversion).
+struct UnsupportedInput {
+    std::string what;
+    std::optional<std::string> soxOptions;
+};
 
 class WavReader {
 public:
@@ -38,6 +47,10 @@ public:
     WavCarriedItems TakeCarriedItems() { return std::move(carried_); }
     // The system's reason (errno) of the last failure to open or read, or 0.
     int SystemError() const { return systemError_; }
+    // The audio bytes the header claims beyond the end of the file, or 0.
+    uint64_t MissingDataBytes() const;
+    // After Open gave kWavReaderUnsupported: why.
+    const UnsupportedInput& WhyUnsupported() const { return unsupported_; }
     // Asked between chunks while Open walks the file: when it answers true, Open gives up
     // with -3. A damaged file of many small chunks takes long to walk, and the user may want
     // to stop.
@@ -61,6 +74,8 @@ private:
         uint16_t bitsPerSample = 0;
     };
 
+    // Keeps why the file is not taken; returns kWavReaderUnsupported.
+    int32_t Unsupported(std::string what, std::optional<std::string> soxOptions);
     // Open once the stream exists; on failure the caller drops the stream.
     int32_t ParseHeaders(WavPcmFormat* format);
     int32_t ReadFormatChunk();
@@ -87,6 +102,7 @@ private:
 
     StdioFile file_;
     int systemError_ = 0;
+    UnsupportedInput unsupported_;
     RiffHeader riffHeader_;
     FormatChunk formatChunk_;
     uint64_t mediaTime_ = 0;
