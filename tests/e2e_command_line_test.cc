@@ -78,11 +78,22 @@ ProcessResult RunTool(const std::string& program, std::vector<std::string> args,
 
 TEST(E2eCommandLineTest, EmbedderHelpPrintsOnlyTheUsageText) {
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"-h"}, {"stdin", "stdout", "--bogus", "-h"}}) {
+         {std::vector<std::string>{"-h"}, {"stdin", "stdout", "--bogus", "-h"}, {"--help"}}) {
         const ProcessResult result = RunTool(EmbedderToolPath(), args);
         EXPECT_EQ(result.exitStatus, 0);
         EXPECT_EQ(result.out, EmbedderUsage("pellion-embed"));
         EXPECT_EQ(result.err, "");
+    }
+}
+
+// Neither needs an input nor touches a file.
+TEST(E2eCommandLineTest, VersionNamesTheProgramAndTheLibrary) {
+    for (const std::string& program : {EmbedderToolPath(), OnlineEmbedderToolPath()}) {
+        const ProcessResult result = RunTool(program, {"--version"}, "/x/tool");
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_EQ(result.out,
+                  "tool 1.0\nPellion Embedding SDK version:8.1.0 (stand-in embedder, "
+                  "not a watermark)\n");
     }
 }
 

@@ -2,7 +2,11 @@
 // on which stream.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -17,6 +21,27 @@ constexpr size_t kBlockFrames = 512;
 bool Exists(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0;
+}
+
+// On a terminal the last progress line is ended, so that the result line stands alone; the
+// terminal turns each end of line into "\r\n".
+TEST(E2eEmbedderConsoleTest, OnATerminalTheResultLineStandsAlone) {
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    WorkDir dir;
+    WriteWholeFile(dir.path("in.wav"),
+                   SimpleWav(2, 48000, 16, TestSamples(3 * kBlockFrames, 2, 16)));
+    ProcessOptions options = EmbedderOptions(dir, {dir.path("in.wav"), dir.path("out.wav")});
+    options.stdoutFile = ptsname(terminal);
+    EXPECT_EQ(RunProcess(EmbedderToolPath(), options).exitStatus, 0);
+    char screen[4096];
+    const ssize_t got = read(terminal, screen, sizeof screen);
+    close(terminal);
+    ASSERT_GT(got, 0);
+    EXPECT_TRUE(EndsWith(std::string(screen, got), "Data timestamp: 0.032\r\r\n[SUCCESS]\r\n"))
+        << std::string(screen, got);
 }
 
 TEST(E2eEmbedderConsoleTest, WavRunPrintsSetUpLinesTimestampsThenSuccess) {

@@ -1,0 +1,136 @@
+// The failures a user meets, each with its unchanged result line and a line on standard error
+// that names the object and the reason, or says what would work. docs/usage.md lists the same
+// rows for users.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e_embedder_support.h"
+#include "e2e_online_support.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+struct Row {
+    const char* name;
+    Strings args;  // $D stands for the scratch directory
+    int exitStatus;
+    const char* resultLine;
+    const char* standardError;  // $D as above
+};
+
+std::string Expand(std::string text, const std::string& dir) {
+    for (size_t at = text.find("$D"); at != std::string::npos; at = text.find("$D"))
+        text.replace(at, 2, dir);
+    return text;
+}
+
+TEST(E2eFailureMessagesTest, EachFailureSaysWhatAndWhy) {
+    const char* const kNoInput =
+        "[ERROR] code 44 (An I/O error occurred). Unable to open input file";
+    const char* const kNoOutput =
+        "[ERROR] code 44 (An I/O error occurred). Unable to initialize embedder listener";
+    const char* const kUnsupported =
+        "[ERROR] code 45 (Unsupported WAV file opened). Unable to open input file";
+    const Row rows[] = {
+        {"missing input",
+         {"$D/none.wav", "$D/out.wav"},
+         44,
+         kNoInput,
+         "pellion-embed: cannot open input file '$D/none.wav': No such file or directory\n"},
+        {"input that is a directory",
+         {"$D", "$D/out.wav"},
+         44,
+         kNoInput,
+         "pellion-embed: cannot open input file '$D': Is a directory\n"},
+        {"output in a missing directory",
+         {"$D/in.wav", "$D/no/out.wav"},
+         44,
+         kNoOutput,
+         "pellion-embed: cannot open output file '$D/no/out.wav': No such file or directory\n"},
+        {"output under a file",
+         {"$D/in.wav", "$D/in.wav/out.wav"},
+         44,
+         kNoOutput,
+         "pellion-embed: cannot open output file '$D/in.wav/out.wav': Not a directory\n"},
+        {"full device",
+         {"$D/in.wav", "/dev/full"},
+         44,
+         "[ERROR] code 44 (An I/O error occurred). Unable to write output file",
+         "pellion-embed: cannot write '/dev/full': No space left on device\n"},
+        {"missing record directory",
+         {"$D/in.wav", "$D/out.wav", "--record=$D/recs"},
+         44,
+         "[ERROR] code 44 (An I/O error occurred). EnableRecord failed",
+         "pellion-embed: the record directory '$D/recs' does not exist\n"},
+        {"unknown channel",
+         {"$D/in.wav", "$D/out.wav", "--channelName=NOPE"},
+         35,
+         "[ERROR] code 35 (The channel name provided is not one of the embedder's channels). "
+         "SetChannelName failed",
+         "pellion-embed: the embedder has no channel 'NOPE'; its channels: STANDIN-A, "
+         "STANDIN-B\n"},
+        {"floating-point samples",
+         {"$D/float.wav", "$D/out.wav"},
+         45,
+         kUnsupported,
+         "pellion-embed: '$D/float.wav' holds floating-point samples; convert it with: sox "
+         "'$D/float.wav' -b 24 converted.wav\n"},
+        {"8-bit samples",
+         {"$D/8.wav", "$D/out.wav"},
+         16,
+         "[ERROR] code 16 (Bit per sample value provided is invalid - bit per sample value shall "
+         "be either 16, 24 or 32). Set Bits Per Sample failed",
+         "pellion-embed: the embedder takes no 8-bit samples; convert '$D/8.wav' with: sox "
+         "'$D/8.wav' -b 16 converted.wav\n"},
+        {"44100 Hz",
+         {"$D/44k.wav", "$D/out.wav"},
+         18,
+         "[ERROR] code 18 (The audio sample rate shall be only 48000Hz). Only 48000Hz WAV files "
+         "can be used",
+         "pellion-embed: '$D/44k.wav' is at 44100 Hz; resample it with: sox '$D/44k.wav' -r 48000 "
+         "converted.wav\n"},
+        {"big-endian file",
+         {"$D/rifx.wav", "$D/out.wav"},
+         45,
+         kUnsupported,
+         "pellion-embed: '$D/rifx.wav' is a big-endian (RIFX) file; convert it with: sox "
+         "'$D/rifx.wav' converted.wav\n"},
+        {"file shorter than its header",
+         {"$D/short.wav", "$D/out.wav"},
+         0,
+         "[SUCCESS]",
+         "Warning: '$D/short.wav' is shorter than its header says: 9600 bytes of audio "
+         "(0.050 s) are missing; what is there is embedded\n"},
+    };
+    WorkDir dir;
+    const ByteVector samples = TestSamples(2400, 2, 16);
+    WriteWholeFile(dir.path("in.wav"), SimpleWav(2, 48000, 16, samples));
+    WriteWholeFile(dir.path("float.wav"),
+                   RiffFile({Chunk("fmt ", PlainFormatBody(2, 48000, 32, 16, 3)),
+                             Chunk("data", Pattern(800))}));
+    WriteWholeFile(dir.path("8.wav"), SimpleWav(2, 48000, 8, Pattern(800)));
+    WriteWholeFile(dir.path("44k.wav"), SimpleWav(2, 44100, 16, Pattern(800)));
+    ByteVector rifx = SimpleWav(2, 48000, 16, Pattern(800));
+    rifx[3] = 'X';
+    WriteWholeFile(dir.path("rifx.wav"), rifx);
+    ByteVector shortFile = SimpleWav(2, 48000, 16, TestSamples(4800, 2, 16));
+    shortFile.resize(shortFile.size() - 9600);
+    WriteWholeFile(dir.path("short.wav"), shortFile);
+    std::string root = dir.path("");
+    root.pop_back();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Strings args;
+        for (const std::string& arg : row.args) args.push_back(Expand(arg, root));
+        const ProcessResult result = RunProcess(EmbedderToolPath(), EmbedderOptions(dir, args));
+        EXPECT_EQ(result.exitStatus, row.exitStatus);
+        EXPECT_EQ(LastConsoleLine(result.out), row.resultLine);
+        EXPECT_EQ(result.err, Expand(row.standardError, root));
+    }
+}
+
+}  // namespace
