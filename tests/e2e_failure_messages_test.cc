@@ -99,6 +99,13 @@ TEST(E2eFailureMessagesTest, EachFailureSaysWhatAndWhy) {
          kUnsupported,
          "pellion-embed: '$D/rifx.wav' is a big-endian (RIFX) file; convert it with: sox "
          "'$D/rifx.wav' converted.wav\n"},
+        {"missing metadata file",
+         {"$D/in.wav", "$D/out.wav", "--login=me", "--password=secret",
+          "--metadataPath=$D/none.json"},
+         44,
+         "[ERROR] code 44 (An I/O error occurred). Unable to open metadata file",
+         "pellion-embed-online: cannot open metadata file '$D/none.json': No such file or "
+         "directory\n"},
         {"file shorter than its header",
          {"$D/short.wav", "$D/out.wav"},
          0,
@@ -126,7 +133,9 @@ TEST(E2eFailureMessagesTest, EachFailureSaysWhatAndWhy) {
         SCOPED_TRACE(row.name);
         Strings args;
         for (const std::string& arg : row.args) args.push_back(Expand(arg, root));
-        const ProcessResult result = RunProcess(EmbedderToolPath(), EmbedderOptions(dir, args));
+        const bool online = std::string(row.standardError).rfind("pellion-embed-online", 0) == 0;
+        const ProcessResult result = RunProcess(
+            online ? OnlineEmbedderToolPath() : EmbedderToolPath(), EmbedderOptions(dir, args));
         EXPECT_EQ(result.exitStatus, row.exitStatus);
         EXPECT_EQ(LastConsoleLine(result.out), row.resultLine);
         EXPECT_EQ(result.err, Expand(row.standardError, root));
