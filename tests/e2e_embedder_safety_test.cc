@@ -142,17 +142,23 @@ TEST(E2eEmbedderSafetyTest, WavOutputOnAFullDeviceIsAnIoError) {
     EXPECT_EQ(run.process.out.find("[SUCCESS]"), std::string::npos);
 }
 
+// Raw input of far more than a pipe holds, so that the program is still writing when the
+// reader of its standard output, the FIFO, goes or stalls.
+ProcessOptions RawIntoFifo(const WorkDir& dir, const OutputFifo& fifo) {
+    ProcessOptions options =
+        EmbedderOptions(dir, Concat({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")));
+    options.stdinDevNull = false;
+    options.stdinChunks = StdinAtOnce(TestSamples(3 * 48000, 2, 16));
+    options.stdoutFile = fifo.path();
+    options.timeout = milliseconds(15000);
+    return options;
+}
+
 TEST(E2eEmbedderSafetyTest, ClosedPipeOnStandardOutputIsAnIoError) {
     WorkDir dir;
     OutputFifo fifo(dir);
     ASSERT_TRUE(fifo.valid());
-    ProcessOptions options =
-        EmbedderOptions(dir, Concat({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")));
-    options.stdinDevNull = false;
-    // Far more than a pipe holds, so that the program is still writing when the reader goes.
-    options.stdinChunks = StdinAtOnce(TestSamples(3 * 48000, 2, 16));
-    options.stdoutFile = fifo.path();
-    ChildProcess child(EmbedderToolPath(), options);
+    ChildProcess child(EmbedderToolPath(), RawIntoFifo(dir, fifo));
     size_t received = 0;
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     while (received < 100 && Clock::now() < deadline) {
@@ -284,13 +290,7 @@ TEST(E2eEmbedderSafetyTest, StopSignalEndsARunWhoseReaderTakesNothing) {
     WorkDir dir;
     OutputFifo fifo(dir);  // read only once the run has ended
     ASSERT_TRUE(fifo.valid());
-    ProcessOptions options =
-        EmbedderOptions(dir, Concat({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")));
-    options.stdinDevNull = false;
-    options.stdinChunks = StdinAtOnce(TestSamples(3 * 48000, 2, 16));
-    options.stdoutFile = fifo.path();
-    options.timeout = milliseconds(15000);
-    ChildProcess child(EmbedderToolPath(), options);
+    ChildProcess child(EmbedderToolPath(), RawIntoFifo(dir, fifo));
     ASSERT_TRUE(WaitForTraceOf(child, dir, "AddAudioBuffer"));
     child.PumpFor(milliseconds(300));  // far more than filling the pipe takes
     const auto signalled = Clock::now();
