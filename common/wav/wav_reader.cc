@@ -13,6 +13,7 @@
 #include <new>
 #include <string>
 
+#include "carried_chunk_policy.h"
 #include "chunk_walker.h"
 #include "riff.h"
 
@@ -26,20 +27,12 @@ constexpr uint32_t kDs64Id = FourCc("ds64");
 constexpr uint32_t kWaveId = FourCc("WAVE");
 constexpr uint32_t kFmtId = FourCc("fmt ");
 constexpr uint32_t kDataId = FourCc("data");
-constexpr uint32_t kMd5Id = FourCc("MD5 ");
 
 // "WXav" as it has always read (see result/kept_texts.h).
 constexpr char kDataSizeWarning[] = "Warning: error reading WXav chunk\n";
 
 bool ReadBytes(std::FILE* file, uint8_t* bytes, size_t count) {
     return std::fread(bytes, 1, count, file) == count;
-}
-
-// Chunks that describe the file itself rather than its content, and so are never carried
-// over to an output: the output has its own format, data, length and filler chunks.
-bool DescribesTheFile(uint32_t id) {
-    return id == kFmtId || id == kDataId || id == FourCc("fact") || id == FourCc("JUNK") ||
-           id == FourCc("PAD ") || id == kDs64Id;
 }
 
 // Identifiers are four printable ASCII characters; anything else after the audio is not a
@@ -55,18 +48,8 @@ bool IsChunkId(uint32_t id) {
     return true;
 }
 
-std::string ChunkName(uint32_t id) {
-    std::string name = "'";
-    for (int shift = 0; shift < 32; shift += 8) {
-        const uint32_t c = (id >> shift) & 0xFF;
-        name += IsPrintable(c) ? static_cast<char>(c) : '?';
-    }
-    return name + "'";
-}
-
-// Chunk bodies of odd size are followed by one pad byte.
 uint64_t PaddedSize(uint32_t size) {
-    return static_cast<uint64_t>(size) + (size & 1u);
+    return CarriedChunkPolicy::PaddedSize(size);
 }
 
 }  // namespace
@@ -89,12 +72,7 @@ int32_t WavReader::Open(const char* path, WavPcmFormat* format) {
     haveDs64_ = false;
     ds64DataSize_ = 0;
     carried_ = WavCarriedItems();
-    carriedBytes_ = 0;
-    leftOutChunks_ = 0;
-    leftOutBytes_ = 0;
-    leftOutNote_ = kNoNote;
-    md5Noted_ = false;
-    memoryNoted_ = false;
+    policy_.emplace(carried_.notes);
 
     systemError_ = 0;
     unsupported_ = UnsupportedInput();
@@ -108,7 +86,7 @@ int32_t WavReader::Open(const char* path, WavPcmFormat* format) {
         if (std::ferror(file_.get())) systemError_ = errno;
         file_.reset();
     }
-    if (result == kWavReaderSuccess) SumUpLeftOut();
+    if (result == kWavReaderSuccess) policy_->SumUp();
     return result;
 }
 
@@ -292,32 +270,12 @@ void WavReader::TakeChunk(uint32_t id, uint32_t size, bool beforeAudio) {
     try {
         KeepChunk(id, size, beforeAudio);
     } catch (const std::bad_alloc&) {
-        NoteOnce(memoryNoted_, "Note: a chunk of the input is not copied: not enough memory");
-    }
-}
-
-void WavReader::NoteOnce(bool& noted, const char* note) {
-    if (noted) return;
-    try {
-        carried_.notes.push_back(note);
-        noted = true;
-    } catch (const std::bad_alloc&) {
+        policy_->NoMemory();
     }
 }
 
 void WavReader::KeepChunk(uint32_t id, uint32_t size, bool beforeAudio) {
-    // It certifies the exact audio bytes, which the watermark changes.
-    if (id == kMd5Id) {
-        NoteOnce(md5Noted_,
-                 "Note: the input's MD5 chunk is not copied: it certifies the audio as it was "
-                 "before the watermark");
-        return;
-    }
-    if (DescribesTheFile(id)) return;
-    if (carriedBytes_ + 8 + PaddedSize(size) > kCarriedChunkBytesLimit) {
-        LeaveOut(id, size);
-        return;
-    }
+    if (!policy_->Carries(id, size)) return;
     std::vector<uint8_t>& chunks =
         beforeAudio ? carried_.chunksBeforeAudio : carried_.chunksAfterAudio;
     const size_t start = chunks.size();
@@ -333,7 +291,7 @@ void WavReader::KeepChunk(uint32_t id, uint32_t size, bool beforeAudio) {
     }
     // A chunk cut off by the end of the file: the walk that follows finds the file too short.
     if (whole) {
-        carriedBytes_ += 8 + PaddedSize(size);
+        policy_->Carried(size);
     } else {
         chunks.resize(start);
     }
@@ -362,35 +320,6 @@ bool WavReader::ReadChunkInto(std::vector<uint8_t>& chunks, uint32_t id, uint32_
     return true;
 }
 
-void WavReader::LeaveOut(uint32_t id, uint32_t size) {
-    ++leftOutChunks_;
-    leftOutBytes_ += 8 + PaddedSize(size);
-    if (leftOutChunks_ > 1) return;
-    try {
-        carried_.notes.push_back("Note: the input's " + ChunkName(id) + " chunk (" +
-                                 std::to_string(size) +
-                                 " bytes) is not copied: the chunks copied from an input may "
-                                 "take " +
-                                 std::to_string(kCarriedChunkBytesLimit >> 20) + " MiB in all");
-        leftOutNote_ = carried_.notes.size() - 1;
-    } catch (const std::bad_alloc&) {
-    }
-}
-
-void WavReader::SumUpLeftOut() {
-    if (leftOutNote_ == kNoNote || leftOutChunks_ < 2) return;
-    try {
-        carried_.notes[leftOutNote_] =
-            "Note: " + std::to_string(leftOutChunks_) + " of the input's chunks (" +
-            std::to_string(leftOutBytes_) +
-            " bytes, headers included) are not copied: the chunks copied from an input may "
-            "take " +
-            std::to_string(kCarriedChunkBytesLimit >> 20) + " MiB in all";
-    } catch (const std::bad_alloc&) {
-        // The note of the first chunk stays: still true, if short of the whole count.
-    }
-}
-
 // The chunks behind the audio are never read by the walk that finds it; they are read here,
 // once, and only as far as they make sense: the audio itself does not depend on them.
 void WavReader::KeepChunksAfterAudio() {
@@ -415,11 +344,8 @@ void WavReader::KeepChunksAfterAudio() {
         at += 8 + PaddedSize(size);
     }
     if (at < end) {
-        try {
-            carried_.notes.push_back("Note: the last " + std::to_string(end - at) +
-                                     " bytes of the input are not a chunk and are not copied");
-        } catch (const std::bad_alloc&) {
-        }
+        policy_->Note("Note: the last " + std::to_string(end - at) +
+                      " bytes of the input are not a chunk and are not copied");
     }
 }
 

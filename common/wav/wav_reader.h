@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "carried_chunk_policy.h"
 #include "stdio_file.h"
 #include "wav_carried_items.h"
 #include "wav_pcm_format.h"
@@ -90,11 +91,6 @@ private:
     // `got` counts the body bytes read, for the caller to move back over.
     bool ReadChunkInto(std::vector<uint8_t>& chunks, uint32_t id, uint32_t size, size_t& got);
     void KeepChunksAfterAudio();
-    // Counts a chunk that the limit leaves out; the first one gets a note.
-    void LeaveOut(uint32_t id, uint32_t size);
-    // Once the walk is over: the note of the first chunk left out speaks for all of them.
-    void SumUpLeftOut();
-    void NoteOnce(bool& noted, const char* note);
     // A 64-bit data size may claim more than any file holds: its end is then past every byte
     // of the file, not wrapped round to before the start of the data.
     uint64_t DataEnd() const;
@@ -118,14 +114,6 @@ private:
     uint64_t ds64DataSize_ = 0;
     WavCarriedItems carried_;
     bool (*stopRequested_)() = nullptr;
-    uint64_t carriedBytes_ = 0;
-    // An input of millions of chunks must not make as many notes: the chunks the limit leaves
-    // out share one note, and every other kind of note is made once.
-    uint64_t leftOutChunks_ = 0;
-    uint64_t leftOutBytes_ = 0;
-    // Where that note stands among the notes.
-    static constexpr size_t kNoNote = SIZE_MAX;
-    size_t leftOutNote_ = kNoNote;
-    bool md5Noted_ = false;
-    bool memoryNoted_ = false;
+    // What the walk carries of the file opened last, and its notes.
+    std::optional<CarriedChunkPolicy> policy_;
 };
