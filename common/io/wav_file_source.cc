@@ -5,7 +5,8 @@
 #include "code_exception.h"
 #include "system_cause.h"
 
-WavFileSource::WavFileSource(std::string path, bool (*stopRequested)()) : path_(std::move(path)) {
+WavFileSource::WavFileSource(std::string path, bool (*stopRequested)(), bool paced)
+    : path_(std::move(path)), paced_(paced) {
     reader_.SetStopCheck(stopRequested);
 }
 

@@ -121,8 +121,7 @@ void Run::Embed() {
     sink_.Open(format, source_.TakeCarriedItems());
     ThrowIfStopRequested();
 
-    library_.CheckResult(program_.create(&listener_, embedder_.out()),
-                         kept_text::kCreateFailed);
+    library_.CheckResult(program_.create(&listener_, embedder_.out()), kept_text::kCreateFailed);
     // A library that reports success without an embedder is refused like a null pointer.
     if (embedder_.get() == nullptr) {
         CodeException().Raise(CorvidaUtils::kNullPointer, kept_text::kCreateFailed);
@@ -165,7 +164,9 @@ void Run::Feed() {
             fed_.endOfInput = true;
             break;
         }
-        environment_.waitUntil(static_cast<int64_t>(block.mediaTime.value_or(0)));
+        if (source_.Paced()) {
+            environment_.waitUntil(static_cast<int64_t>(block.mediaTime.value_or(0)));
+        }
         const int64_t wallTime = ReadWallTime(timecode.previousWallTime());
         CodeException unconverted;
         timecode.BeforeBlock(wallTime, *embedder_.get(), unconverted);
