@@ -62,6 +62,7 @@ void readEmbedderSettings(ArgumentStore& store, EmbedderSettings& settings,
     std::string channel;
     if (store.getSingleValue("--channelName", channel)) settings.channelName = channel;
     if (store.hasOption("--silent")) settings.silent = true;
+    if (store.hasOption("--unpaced")) settings.unpaced = true;
     readAffinity(store, settings);
     readPriority(store, settings);
 
@@ -89,6 +90,7 @@ void printUsage(int32_t argc, const char* const* argv, std::ostream& out) {
     out << "  {--prio=thread_policy,thread_priority} : Thread priority to use for the given policy (optional)." << std::endl;
     out << "  {--record=directory_path}              : Path where record wav files are stored (optional)." << std::endl;
     out << "  {--silent}                             : Silent mode. No message on stdout (optional)." << std::endl;
+    out << "  {--unpaced}                            : Feed a .wav input as fast as the embedder takes it, not at its real-time pace; the time code then counts at the audio's own pace from the start of the run. For files, not live play-out (optional)." << std::endl;
     out << "if inputFile value is 'stdin':" << std::endl;
     out << "  --stdin-sampling-rate=value            : input sample rate (Hz). Ex: 48000." << std::endl;
     out << "  --stdin-nb-channels=value              : input channels count. Ex 2 for stereo, 1 for mono." << std::endl;

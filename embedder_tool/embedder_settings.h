@@ -16,6 +16,9 @@ struct EmbedderSettings : CommonSettings {
     bool inputIsStdin = false;
     bool outputIsStdout = false;
     bool silent = false;
+    // A WAV input is fed as fast as the embedder takes it; no meaning for raw input, which
+    // always is.
+    bool unpaced = false;
     std::string stdinEndianness;
 };
 

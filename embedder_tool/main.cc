@@ -4,8 +4,8 @@
 // main reads the command line, makes the source and the sink that it names, and runs the
 // job (RunEmbedding): open the input and check its rate; claim the output; create and
 // configure the embedder, selecting the channel named or the first one offered; feed it
-// blocks of 512 frames (a WAV file at the pace of real time); end the job, complete the
-// output and print the one result line, whose code is the exit status.
+// blocks of 512 frames (a WAV file at the pace of real time, unless --unpaced); end the job,
+// complete the output and print the one result line, whose code is the exit status.
 #include <iostream>
 #include <new>
 #include <optional>
@@ -63,6 +63,7 @@ StreamSettings StreamsOf(const EmbedderSettings& settings) {
     if (settings.inputIsStdin) streams.rawInput = settings.stdinFormat;
     streams.rawOutput = settings.outputIsStdout;
     streams.bigEndian = settings.stdinEndianness == "be";
+    streams.paced = !settings.unpaced;
     return streams;
 }
 

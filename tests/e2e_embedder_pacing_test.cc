@@ -25,6 +25,20 @@ TEST(E2eEmbedderPacingTest, OneSecondWavFileTakesAboutOneSecond) {
     EXPECT_LE(elapsed, 4.0);
 }
 
+// Fed as fast as the embedder takes it, a WAV file gives the paced run's file and calls.
+TEST(E2eEmbedderPacingTest, UnpacedWavFileGivesThePacedOutputInAFractionOfItsDuration) {
+    WorkDir dir, paced;
+    WriteWholeFile(dir.path("in.wav"), SimpleWav(2, 48000, 24, TestSamples(144000, 2, 24)));
+    const EmbedderRun reference =
+        RunEmbedder(paced, EmbedderOptions(paced, {dir.path("in.wav"), paced.path("out.wav")}));
+    const auto start = Clock::now();
+    const EmbedderRun run = RunEmbedder(
+        dir, EmbedderOptions(dir, {dir.path("in.wav"), dir.path("out.wav"), "--unpaced"}));
+    EXPECT_LT(Seconds(Clock::now() - start).count(), 1.5);  // for three seconds of audio
+    EXPECT_EQ(ReadWholeFile(dir.path("out.wav")), ReadWholeFile(paced.path("out.wav")));
+    EXPECT_EQ(run.trace, reference.trace);
+}
+
 TEST(E2eEmbedderPacingTest, StandardInputIsNotPaced) {
     WorkDir dir;
     ProcessOptions options = EmbedderOptions(

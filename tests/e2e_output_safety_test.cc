@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -315,6 +316,28 @@ TEST(E2eOutputSafetyTest, FailedSetUpLeavesTheOutputPathAsItWas) {
         EmbedderOptions(dir, {dir.path("in.wav"), dir.path("link.wav"), "--channelName=NOPE"}));
     EXPECT_EQ(result.exitStatus, 35) << result.out;
     EXPECT_FALSE(std::filesystem::exists(dir.path("target.wav")));
+}
+
+// Before the result line the output is on the disk: the WAV file, then the directory of the
+// name the run made; raw output redirected to a file after its last write.
+TEST(E2eOutputSafetyTest, OutputIsSyncedBeforeTheRunReportsSuccess) {
+    const std::string strace = FindProgram("strace");
+    if (strace.empty()) GTEST_SKIP() << "strace is not installed (scripts/install_audio_tools.sh)";
+    WorkDir work;
+    WriteWholeFile(work.path("in.wav"), SimpleWav(2, 48000, 16, TestSamples(4800, 2, 16)));
+    for (const std::string& output : {work.path("out.wav"), std::string("stdout")}) {
+        ProcessOptions options = EmbedderOptions(
+            work, {"-f", "-y", "-e", "trace=fsync,fdatasync,write", "-o", work.path("t"),
+                   EmbedderToolPath(), work.path("in.wav"), output});
+        options.stdoutFile = work.path("out.raw");
+        ASSERT_EQ(RunProcess(strace, options).exitStatus, 0);
+        const std::string order =
+            output == "stdout"
+                ? "fdatasync\\(1<" + work.path("out.raw") + ">\\) = 0\n(?![\\s\\S]*write\\(1<)"
+                : "fdatasync\\(.*\\) = 0\n.*fsync\\(\\d+<" + work.dir() +
+                      ">\\) = 0\n[\\s\\S]*\"\\[SUCCESS";
+        EXPECT_TRUE(std::regex_search(TextOf(ReadWholeFile(work.path("t"))), std::regex(order)));
+    }
 }
 
 // Standard output redirected onto the input would overwrite the input's header with raw PCM,

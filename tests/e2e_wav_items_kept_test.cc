@@ -98,6 +98,19 @@ TEST_P(E2eWavItemsKeptTest, BroadcastChunksComeOutIdenticalAndInPlace) {
     EXPECT_EQ(result_.err, "");
 }
 
+// A workstation's layout: its 40-byte plain format chunk read, and kept plain at 24 bits.
+TEST_P(E2eWavItemsKeptTest, WorkstationFileKeepsItsPlainFormatAndItsChunks) {
+    const ByteVector bext = Chunk("bext", BextBody(1, "A=PCM,F=48000,W=24\r\n"));
+    const ByteVector minf = Chunk("minf", Pattern(16));
+    const WavLayout layout = ParseWavLayout(Run(RiffFile(
+        {Chunk("JUNK", ByteVector(92, 0)), bext, Chunk("fmt ", PlainFormatBody(2, 48000, 24, 40)),
+         minf, Chunk("data", TestSamples(700, 2, 24))})));
+    ASSERT_EQ(layout.problem, "");
+    EXPECT_EQ(layout.Ids(), (std::vector<std::string>{"fmt ", "bext", "minf", "data"}));
+    EXPECT_EQ(layout.chunks.at(0).body, PlainFormatBody(2, 48000, 24));
+    EXPECT_EQ(WholeChunks(layout, 1, 2), Concat({bext, minf}));
+}
+
 TEST_P(E2eWavItemsKeptTest, SpeakerPositionsAreKept) {
     struct Case {
         uint16_t channels, bits;

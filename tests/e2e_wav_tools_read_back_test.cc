@@ -64,11 +64,14 @@ TEST(E2eWavToolsReadBackTest, FfprobeFindsTheTimeReferenceAndTheSpeakerLayout) {
         uint32_t mask;
         std::string layout;
     };
-    for (const Case& c : {Case{8, 24, 0x63F, "7.1"}, Case{6, 16, 0x60F, "5.1(side)"}}) {
+    // Beside a LIST chunk, as ffmpeg writes them: the first six speakers stay named too.
+    for (const Case& c :
+         {Case{8, 24, 0x63F, "7.1"}, Case{6, 16, 0x60F, "5.1(side)"}, Case{6, 16, 0x3F, "5.1"}}) {
         SCOPED_TRACE(c.layout);
         const std::string output = Embed(
             work, RiffFile({Chunk("fmt ",
                                   ExtensibleFormatBodyWithMask(c.channels, 48000, c.bits, c.mask)),
+                            ListChunk("INFO", {Chunk("ISFT", BytesOf("Lavf59.27.100"))}),
                             Chunk("data", TestSamples(700, c.channels, c.bits))}));
         EXPECT_EQ(Probe(ffprobe, "stream=channel_layout", output),
                   "channel_layout=" + c.layout + "\n");

@@ -121,6 +121,10 @@ TEST(EmbedderSettingsTest, OptionsReadOnceAreRefusedTwice) {
 
     // A flag may be repeated, and its value is ignored.
     EXPECT_TRUE(Read({"in.wav", "out.wav", "--silent", "--silent=no"}).silent);
+    // Taken with raw input too, where it changes nothing: raw input is never paced.
+    EXPECT_TRUE(Read(Args{"stdin", "o", "--unpaced=no", kRawOptions[0], kRawOptions[1],
+                          kRawOptions[2], kRawOptions[3]})
+                    .unpaced);
 }
 
 TEST(EmbedderSettingsTest, OptionValues) {

@@ -129,6 +129,7 @@ TEST(OnlineEmbedderSettingsTest, ServiceEndpoint) {
 
 TEST(OnlineEmbedderSettingsTest, EmbedderToolOptionsAreUnknownHere) {
     EXPECT_EQ(ReadError(Valid({"--silent"})), "Unknown option --silent");
+    EXPECT_EQ(ReadError(Valid({"--unpaced"})), "Unknown option --unpaced");
     EXPECT_EQ(ReadError(Valid({"--channelName=c"})), "Unknown option --channelName");
     EXPECT_EQ(ReadError(Valid({"--stdin-sampling-rate=48000"})),
               "Unknown option --stdin-sampling-rate");

@@ -51,6 +51,9 @@ TEST_F(WavReaderTest, AcceptsPlainAndExtensiblePcm) {
     const std::vector<Case> cases = {
         {"16-byte plain", FormatChunk(2, 48000, 16, 16), 2, 16},
         {"18-byte plain", FormatChunk(2, 48000, 16, 18), 2, 16},
+        {"20-byte plain", FormatChunk(2, 48000, 16, 20), 2, 16},
+        {"40-byte plain, as workstations write it", FormatChunk(2, 48000, 24, 40), 2, 24},
+        {"odd-sized plain, with its pad byte", FormatChunk(1, 48000, 16, 17), 1, 16},
         {"extensible", Chunk("fmt ", ExtensibleFormatBody(2, 48000, 24)), 2, 24},
         {"8-bit", FormatChunk(1, 48000, 8), 1, 8},
         {"32-bit", FormatChunk(3, 48000, 32), 3, 32},
@@ -83,11 +86,9 @@ TEST_F(WavReaderTest, RejectsWhatIsNotPcmWav) {
     const std::vector<Case> cases = {
         {"RIFF identifier", riffx, kWavReaderUnsupported},
         {"WAVE form type", wavx, kWavReaderUnsupported},
-        {"20-byte plain format", RiffFile({FormatChunk(2, 48000, 16, 20), data}),
-         kWavReaderUnsupported},
         {"format tag 3", RiffFile({Chunk("fmt ", PlainFormatBody(2, 48000, 32, 16, 3)), data}),
          kWavReaderUnsupported},
-        {"tag 1 with 40 bytes", RiffFile({FormatChunk(2, 48000, 16, 40), data}),
+        {"tag 1 with 14 bytes", RiffFile({Chunk("fmt ", PlainFormatBody(2, 48000, 16, 14)), data}),
          kWavReaderUnsupported},
         {"extensible with 18 bytes",
          RiffFile({Chunk("fmt ", PlainFormatBody(2, 48000, 24, 18, 0xFFFE)), data}),

@@ -35,7 +35,8 @@ public:
     // Watermarked audio from the library's thread, which the sink may rewrite in place. Never
     // throws: a failure is recorded.
     void Write(uint8_t* data, uint64_t size) noexcept;
-    // Completes the output; a failure is recorded.
+    // Completes the output and, where it is a file, syncs it to the disk, so that a run that
+    // reports success leaves an output that survives a power cut; a failure is recorded.
     virtual void Close() = 0;
     // Leaves the output path as the run found it, for a run whose audio never started.
     virtual void Discard() { Close(); }

@@ -43,6 +43,10 @@ public:
     // What the input holds besides its audio, for a WAV output to carry on; nothing for raw
     // input.
     virtual WavCarriedItems TakeCarriedItems() { return WavCarriedItems(); }
+    // The run holds each block until its media time is due (a live stream's blocks, which
+    // have none, pass at once). A file fed as fast as the embedder takes it is not paced; its
+    // blocks still carry their media time.
+    virtual bool Paced() const { return true; }
     // Makes the buffers for blocks of `frames` frames. Raises code 5 with what was allocated.
     void Prepare(uint64_t frames);
     // The next block: kEnd at the end of the input, kStopped when a stop signal ended a read

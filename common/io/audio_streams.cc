@@ -15,7 +15,8 @@ AudioStreams MakeAudioStreams(const StreamSettings& settings, bool (*stopRequest
         streams.source =
             std::make_unique<RawInputSource>(*settings.rawInput, settings.bigEndian, stopRequested);
     } else {
-        streams.source = std::make_unique<WavFileSource>(settings.inputFile, stopRequested);
+        streams.source =
+            std::make_unique<WavFileSource>(settings.inputFile, stopRequested, settings.paced);
     }
     if (settings.rawOutput) {
         streams.sink = std::make_unique<RawOutputSink>(settings.bigEndian, stopRequested);

@@ -20,6 +20,8 @@ struct StreamSettings {
     bool rawOutput = false;
     // Raw samples in and out are big-endian.
     bool bigEndian = false;
+    // A WAV input is fed at the pace of real time; raw input always comes as it comes.
+    bool paced = true;
 };
 
 struct AudioStreams {

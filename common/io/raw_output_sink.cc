@@ -11,6 +11,7 @@
 
 #include "code_exception.h"
 #include "file_identity.h"
+#include "output_claim.h"
 #include "result_codes.h"
 #include "sample_conversion.h"
 
@@ -37,7 +38,14 @@ void RawOutputSink::Open(const WavPcmFormat& format, WavCarriedItems) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     // A regular file does not stall, and keeps its plain write: no system call more per block.
     struct stat status {};
-    canStall_ = fstat(STDOUT_FILENO, &status) != 0 || !S_ISREG(status.st_mode);
+    regularFile_ = fstat(STDOUT_FILENO, &status) == 0 && S_ISREG(status.st_mode);
+    canStall_ = !regularFile_;
+}
+
+void RawOutputSink::Close() {
+    if (!regularFile_ || Failed() || SyncDescriptor(STDOUT_FILENO)) return;
+    RecordFailure(CorvidaUtils::kIoError, WriteFailureContext(), "cannot write standard output",
+                  errno);
 }
 
 uint64_t RawOutputSink::WriteBytes(uint8_t* bytes, uint64_t size) {

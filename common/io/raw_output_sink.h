@@ -18,7 +18,11 @@ public:
     // Makes standard output unbuffered, and finds out whether it can stall (anything but a
     // regular file: a pipe, a terminal, a socket).
     void Open(const WavPcmFormat& format, WavCarriedItems carried) override;
-    void Close() override {}
+    // Syncs standard output when it is a regular file, so that the audio is on the disk
+    // before the run reports success; a pipe or a device has nothing to keep.
+    void Close() override;
+    // A run whose audio never started has nothing worth syncing.
+    void Discard() override {}
 
 private:
     uint64_t WriteBytes(uint8_t* bytes, uint64_t size) override;
@@ -34,6 +38,7 @@ private:
     const bool bigEndian_;
     bool (*const stopRequested_)();
     bool canStall_ = false;
+    bool regularFile_ = false;
     // When the writing thread first saw the stop signal, if it has.
     std::optional<std::chrono::steady_clock::time_point> stopSeenAt_;
 };

@@ -21,7 +21,8 @@ std::string UnsupportedCause(const std::string& path, const UnsupportedInput& wh
 
 }  // namespace
 
-WavFileSource::WavFileSource(std::string path, bool (*stopRequested)()) : path_(std::move(path)) {
+WavFileSource::WavFileSource(std::string path, bool (*stopRequested)(), bool paced)
+    : path_(std::move(path)), paced_(paced) {
     reader_.SetStopCheck(stopRequested);
 }
 

@@ -169,7 +169,9 @@ void Run::Feed() {
             fed_.endOfInput = true;
             break;
         }
-        environment_.waitUntil(static_cast<int64_t>(block.mediaTime.value_or(0)));
+        if (source_.Paced()) {
+            environment_.waitUntil(static_cast<int64_t>(block.mediaTime.value_or(0)));
+        }
         const int64_t wallTime = ReadWallTime(timecode.previousWallTime());
         CodeException unconverted;
         timecode.BeforeBlock(wallTime, *embedder_.get(), unconverted);

@@ -42,20 +42,26 @@ int OpenByName(const char* path, std::string& created) {
     return fd;
 }
 
+// The directory that holds the name `path`.
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // A file without a name in the directory `path` would be in, or -1: where `path` names
 // anything already (a link included), or where the file system makes no such files.
 int OpenUnnamedBeside(const char* path) {
     struct stat status {};
     if (lstat(path, &status) == 0) return -1;
-    const std::string name(path);
-    const size_t slash = name.rfind('/');
-    const std::string dir = slash == std::string::npos ? "."
-                            : slash == 0               ? "/"
-                                                       : name.substr(0, slash);
-    return open(dir.c_str(), O_TMPFILE | kFlags, kMode);
+    return open(DirectoryOf(path).c_str(), O_TMPFILE | kFlags, kMode);
 }
 
 }  // namespace
+
+bool SyncDescriptor(int fd) {
+    // EINVAL: the file system keeps nothing that a sync could write; nothing is lost.
+    return fdatasync(fd) == 0 || errno == EINVAL;
+}
 
 OutputClaim::~OutputClaim() {
     if (fd_ >= 0 && !handedOn_) close(fd_);
@@ -119,6 +125,16 @@ void OutputClaim::GiveBack() {
         static_cast<void>(ftruncate(fd_, static_cast<off_t>(earlierSize_)));
     }
     RemoveCreatedFile();
+}
+
+bool OutputClaim::SyncDirectory() const {
+    const int dir = open(DirectoryOf(createdPath_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return false;
+    const bool synced = fsync(dir) == 0 || errno == EINVAL;
+    const int error = errno;
+    close(dir);
+    errno = error;
+    return synced;
 }
 
 void OutputClaim::RemoveCreatedFile() {

@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+// Writes what the file on `fd` holds through to the disk; false with errno set when that
+// fails.
+bool SyncDescriptor(int fd);
+
 class OutputClaim {
 public:
     OutputClaim() = default;
@@ -35,6 +39,9 @@ public:
     bool unnamed() const { return unnamed_; }
     // The size of the file that was there before, 0 for one the claim made.
     uint64_t earlierSize() const { return earlierSize_; }
+    // Syncs the directory that holds the name of the file the claim made, so that the name
+    // survives a power cut; false with errno set when that fails.
+    bool SyncDirectory() const;
 
     // Gives the unnamed file its name; false where the name has been taken meanwhile.
     bool Link(const char* path);

@@ -19,6 +19,8 @@ struct WavCarriedItems {
     std::vector<uint8_t> chunksAfterAudio;
     // Speaker positions of an extensible format chunk; 0 when the input names none.
     uint32_t channelMask = 0;
+    // The tag of the input's format chunk (1 plain PCM, 0xFFFE extensible); 0 for raw input.
+    uint16_t formatTag = 0;
     // The input is an RF64 file: its sizes are 64-bit, in a "ds64" chunk.
     bool rf64 = false;
     // One line per kind of thing of the input that is not carried, and why, for standard error.

@@ -16,8 +16,11 @@ uint16_t WavBlockAlign(int16_t channels, int16_t bitsPerSample) {
 
 // Up to 16 bits the plain PCM format chunk, above it the extensible one; the extensible one
 // also where the input names other speakers than the first `channels`, which is all a plain
-// chunk can say. Then the chunks the input had before its audio, and the data chunk header.
-// An input with nothing else gets the bare 44- or 68-byte header. The sizes are true from the
+// chunk can say. An input that carries chunks of its own (a broadcast or workstation file)
+// keeps the form of its format chunk instead: a plain one stays plain at any width, an
+// extensible one of more than two channels keeps its mask, so that readers still report the
+// layout. Then the chunks the input had before its audio, and the data chunk header. An input
+// with nothing else gets the bare 44- or 68-byte header. The sizes are true from the
 // first byte: those of a file without samples. A stream (an output whose sizes cannot be
 // rewritten later) says instead that its audio runs to the end, in the 32-bit form that every
 // reader knows.
@@ -26,7 +29,10 @@ std::vector<uint8_t> BuildWavHeader(int16_t channels, uint32_t sampleRate, int16
     const uint32_t mask =
         carried.channelMask != 0 ? carried.channelMask : DefaultChannelMask(channels);
     const bool otherSpeakers = mask != DefaultChannelMask(channels);
-    const bool extensible = bitsPerSample > 16 || otherSpeakers;
+    const bool keepsForm = !carried.chunksBeforeAudio.empty() || !carried.chunksAfterAudio.empty();
+    bool extensible = bitsPerSample > 16 || otherSpeakers;
+    if (keepsForm && carried.formatTag == kFormatTagPcm) extensible = false;
+    if (keepsForm && carried.formatTag == kFormatTagExtensible && channels > 2) extensible = true;
     const bool rf64 = carried.rf64 && !stream;
     const uint16_t blockAlign = WavBlockAlign(channels, bitsPerSample);
     std::vector<uint8_t> header;

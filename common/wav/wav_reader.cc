@@ -123,8 +123,9 @@ int32_t WavReader::ParseHeaders(WavPcmFormat* format) {
     }
     if (result != kWavReaderSuccess) return result;
 
-    // Whatever the body held beyond the fields read, the next chunk follows the whole body.
-    const uint64_t formatEnd = 12 + walker.PassedOver() + 8 + formatChunk_.size;
+    // Whatever the body held beyond the fields read, the next chunk follows the whole body
+    // and its pad byte.
+    const uint64_t formatEnd = 12 + walker.PassedOver() + 8 + PaddedSize(formatChunk_.size);
     if (formatEnd > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ||
         fseeko64(file_.get(), static_cast<int64_t>(formatEnd), SEEK_SET) != 0) {
         return kWavReaderIoError;
@@ -163,24 +164,26 @@ int32_t WavReader::ReadFormatChunk() {
     formatChunk_.bitsPerSample = LoadU16(raw + 22);
     if (formatChunk_.id != kFmtId) return Unsupported("has no readable format chunk", std::nullopt);
 
-    const bool plainPcm = formatChunk_.formatTag == kFormatTagPcm &&
-                          (formatChunk_.size == 16 || formatChunk_.size == 18);
+    // Writers pad the plain chunk to 18, 20 or 40 bytes, and some extend the extensible one:
+    // the fields that matter stand at fixed places, and what follows them is not read. No
+    // format chunk is longer than its 16-bit extension size lets it be.
+    const bool plainPcm = formatChunk_.formatTag == kFormatTagPcm && formatChunk_.size >= 16;
     const bool extensible =
-        formatChunk_.formatTag == kFormatTagExtensible && formatChunk_.size == 40;
-    if (!plainPcm && !extensible) {
-        if (formatChunk_.formatTag == kFormatTagFloat) {
-            return Unsupported("holds floating-point samples", "-b 24");
-        }
-        if (formatChunk_.formatTag != kFormatTagPcm &&
-            formatChunk_.formatTag != kFormatTagExtensible) {
-            return Unsupported("holds samples of format tag " +
-                                   std::to_string(formatChunk_.formatTag) + ", not PCM",
-                               "-b 24");
-        }
+        formatChunk_.formatTag == kFormatTagExtensible && formatChunk_.size >= 40;
+    if (formatChunk_.formatTag == kFormatTagFloat) {
+        return Unsupported("holds floating-point samples", "-b 24");
+    }
+    if (formatChunk_.formatTag != kFormatTagPcm && formatChunk_.formatTag != kFormatTagExtensible) {
+        return Unsupported(
+            "holds samples of format tag " + std::to_string(formatChunk_.formatTag) + ", not PCM",
+            "-b 24");
+    }
+    if ((!plainPcm && !extensible) || formatChunk_.size > 18 + 0xFFFF) {
         return Unsupported("has a format chunk of " + std::to_string(formatChunk_.size) +
-                               " bytes, which no PCM format has",
+                               " bytes, unlike any PCM format",
                            "");
     }
+    carried_.formatTag = formatChunk_.formatTag;
 
     switch (formatChunk_.bitsPerSample) {
         case 8:

@@ -293,8 +293,14 @@ int32_t WavWriter::Close() {
             CloseKeepingWhatReachedTheFile(dataBytes_);
             return kWavWriterIoError;
         }
-        bool ok = PatchSizes(fileno(file_.get()), dataBytes_, tailBytes) || NoteSystemError(false);
+        const int fd = fileno(file_.get());
+        bool ok = PatchSizes(fd, dataBytes_, tailBytes) || NoteSystemError(false);
+        // A completed file is on the disk before the run says so: audio, sizes, and for a
+        // file this writer made, its name. A FIFO or a device has nothing to keep.
+        ok = ok && (!patchable_ || SyncDescriptor(fd) || NoteSystemError(false));
         ok = (CloseStdioFile(file_) || NoteSystemError(false)) && ok;
+        ok = ok && (!patchable_ || !claim_->created() || claim_->SyncDirectory() ||
+                    NoteSystemError(false));
         claim_.reset();
         if (!ok) return kWavWriterIoError;
     }

@@ -42,7 +42,8 @@ public:
     // the process dies. An existing file is overwritten in place, then cut to the header, so
     // that it is never torn; where the header cannot be written, it is given back as it was.
     int32_t Start();
-    // Completes the WAV file (a header alone when nothing was written) and closes it.
+    // Completes the WAV file (a header alone when nothing was written), syncs a regular file
+    // to the disk (and the directory of a file Open created), and closes it.
     int32_t Close();
     int32_t Write(const uint8_t* data, int32_t length);
     // Gives the output back as Open found it, for a run that ends before its audio starts: a
