@@ -44,8 +44,9 @@ void HandOverMetadata(const OnlineEmbedderSettings& settings,
         const StdioFile file(std::fopen(settings.metadataPath.c_str(), "rb"));
         CodeException opening;
         if (file == nullptr) {
+            const int error = errno;
             opening.cause =
-                SystemCause("cannot open metadata file '" + settings.metadataPath + "'", errno);
+                SystemCause("cannot open metadata file '" + settings.metadataPath + "'", error);
         }
         opening.Check(file != nullptr, kIoError, "Unable to open metadata file");
         char chunk[65536];
@@ -59,8 +60,9 @@ void HandOverMetadata(const OnlineEmbedderSettings& settings,
         // embedder as an empty or cut-off job description.
         CodeException reading;
         if (std::ferror(file.get())) {
+            const int error = errno;
             reading.cause =
-                SystemCause("cannot read metadata file '" + settings.metadataPath + "'", errno);
+                SystemCause("cannot read metadata file '" + settings.metadataPath + "'", error);
         }
         reading.Check(!std::ferror(file.get()), kIoError, "Unable to read metadata file");
     }

@@ -141,13 +141,14 @@ TEST(E2eDocumentedExamplesTest, EveryShellExampleRunsOrSaysWhyNot) {
             ASSERT_EQ(made.exitStatus, 0) << prepare << made.err;
             // The paths the examples name: the build's programs, and /tmp and /var/tmp inside
             // the scratch directory.
+            // /tmp first: the build itself may lie under /tmp.
             std::string script = definitions + example.text;
+            script = std::regex_replace(script, std::regex(R"((^|[\s="'])(/var)?/tmp/)"),
+                                        "$1" + work.dir() + "$2/tmp/");
             script = std::regex_replace(script, std::regex(R"((^|[\s="'])build/bin/)"),
                                         "$1" PELLION_BIN_DIR "/");
             script = std::regex_replace(script, std::regex(R"((^|[\s="'])build/tools/)"),
                                         "$1" PELLION_TOOLS_DIR "/");
-            script = std::regex_replace(script, std::regex(R"((^|[\s="'])(/var)?/tmp/)"),
-                                        "$1" + work.dir() + "$2/tmp/");
             // The second run finds the first one's outputs, as a reader's second try does.
             for (const char* round : {"first run", "second run"}) {
                 const ProcessResult result = RunShell(work.dir(), script);

@@ -59,16 +59,21 @@ void ApplyRecordDirectory(const CommonSettings& settings, Corvida::IPellionAudio
     if (enabled != 0) {
         // The library gives no reason; the directory itself usually tells it.
         struct stat status {};
-        if (stat(directory.c_str(), &status) != 0) {
+        const bool exists = stat(directory.c_str(), &status) == 0;
+        const int statError = errno;
+        const bool writable = exists && access(directory.c_str(), W_OK | X_OK) == 0;
+        const int accessError = errno;
+        if (!exists) {
             sdkChecker.cause =
-                errno == ENOENT
+                statError == ENOENT
                     ? "the record directory '" + directory + "' does not exist"
-                    : SystemCause("cannot reach the record directory '" + directory + "'", errno);
+                    : SystemCause("cannot reach the record directory '" + directory + "'",
+                                  statError);
         } else if (!S_ISDIR(status.st_mode)) {
             sdkChecker.cause = "the record directory '" + directory + "' is not a directory";
-        } else if (access(directory.c_str(), W_OK | X_OK) != 0) {
-            sdkChecker.cause =
-                SystemCause("cannot write in the record directory '" + directory + "'", errno);
+        } else if (!writable) {
+            sdkChecker.cause = SystemCause(
+                "cannot write in the record directory '" + directory + "'", accessError);
         }
     }
     sdkChecker.CheckResult(enabled, "EnableRecord failed");

@@ -44,8 +44,9 @@ void RawOutputSink::Open(const WavPcmFormat& format, WavCarriedItems) {
 
 void RawOutputSink::Close() {
     if (!regularFile_ || Failed() || SyncDescriptor(STDOUT_FILENO)) return;
+    const int error = errno;
     RecordFailure(CorvidaUtils::kIoError, WriteFailureContext(), "cannot write standard output",
-                  errno);
+                  error);
 }
 
 uint64_t RawOutputSink::WriteBytes(uint8_t* bytes, uint64_t size) {
@@ -54,8 +55,9 @@ uint64_t RawOutputSink::WriteBytes(uint8_t* bytes, uint64_t size) {
     // A closed pipe fails here too: SIGPIPE is ignored, so the write fails with EPIPE. A stop
     // signal cannot cut the write short: audio flows only once interrupted calls restart.
     if (std::fwrite(bytes, 1, size, stdout) != size) {
+        const int error = errno;
         RecordFailure(CorvidaUtils::kIoError, WriteFailureContext(), "cannot write standard output",
-                      errno);
+                      error);
         return 0;
     }
     return size;
@@ -79,8 +81,9 @@ uint64_t RawOutputSink::WriteInSlices(const uint8_t* bytes, uint64_t size) {
             written += static_cast<uint64_t>(n);
         } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
             // A closed pipe fails here too: SIGPIPE is ignored, so the write fails with EPIPE.
+            const int error = n == 0 ? 0 : errno;
             RecordFailure(CorvidaUtils::kIoError, WriteFailureContext(),
-                          "cannot write standard output", n == 0 ? 0 : errno);
+                          "cannot write standard output", error);
             break;
         }
     }
