@@ -7,7 +7,6 @@
 // blocks of 512 frames (a WAV file at the pace of real time, unless --unpaced); end the job,
 // complete the output and print the one result line, whose code is the exit status.
 #include <iostream>
-#include <new>
 #include <optional>
 #include <string>
 
@@ -17,7 +16,7 @@
 #include "embedder_setup.h"
 #include "embedding_run.h"
 #include "kept_texts.h"
-#include "process_environment.h"
+#include "process_run.h"
 #include "result_codes.h"
 #include "standard_descriptors.h"
 #include "stop_signal.h"
@@ -86,37 +85,23 @@ int main(int argc, char** argv) {
             printUsage)) {
         return *status;
     }
-    // "-h" has printed the usage text.
-    if (helpAsked(store)) return 0;
-    if (versionAsked(store)) {
-        PrintProgramVersion(std::cout, programName(argc, argv, "pellion-embed"));
-        return 0;
-    }
+    const std::string name = programName(argc, argv, "pellion-embed");
+    if (const std::optional<int> status = AnswerHelpOrVersion(store, name)) return *status;
 
-    AudioStreams streams;
-    try {
-        streams = MakeAudioStreams(StreamsOf(settings), &StopRequested);
-    } catch (const std::bad_alloc&) {
-        // Before the first line: a run that cannot even begin ends without one.
-        return CorvidaUtils::kMemoryError;
-    }
     RunProgram program;
     program.create = [](Corvida::IEmbedderListener* listener,
                         Corvida::IPellionAudioEmbedder** embedder) {
         return Corvida::CreatePellionAudioEmbedder(listener, embedder, nullptr);
     };
-    program.chooseChannel = [&](Corvida::IPellionAudioEmbedder& embedder) {
-        SelectChannel(settings, *streams.console, embedder);
+    program.chooseChannel = [&](Corvida::IPellionAudioEmbedder& embedder, std::ostream& console) {
+        SelectChannel(settings, console, embedder);
     };
     program.endJob = [](Corvida::IPellionAudioEmbedder& embedder) { return embedder.Finalize(); };
     program.printUsage = printUsage;
-    program.name = programName(argc, argv, "pellion-embed");
+    program.name = name;
     program.informs = !settings.silent;
     program.addBufferFailure = kept_text::kAddBufferFailed;
     program.timestampFailure = "std::bad_alloc";
-    ProcessEnvironment environment;
-    return RunEmbedding(settings, program, *streams.source, *streams.sink, *streams.console,
-                        ListenerStyle{settings.silent, false, streams.consoleIsTerminal},
-                        environment.get())
-        .exitStatus;
+    return RunAsThisProcess(settings, program, StreamsOf(settings),
+                            ListenerStyle{settings.silent, false});
 }

@@ -8,7 +8,6 @@
 // list printed but no channel selected, and the job ended with a report (EndJob).
 #include <cstdio>
 #include <iostream>
-#include <new>
 #include <optional>
 #include <string>
 
@@ -19,7 +18,7 @@
 #include "file_identity.h"
 #include "online_embedder_settings.h"
 #include "password_scrubber.h"
-#include "process_environment.h"
+#include "process_run.h"
 #include "result_codes.h"
 #include "standard_descriptors.h"
 #include "stdio_file.h"
@@ -101,23 +100,12 @@ int main(int argc, char** argv) {
             [&]() -> std::ostream& { return std::cout; }, printUsage)) {
         return *status;
     }
-    // "-h" has printed the usage text.
-    if (helpAsked(store)) return 0;
-    if (versionAsked(store)) {
-        PrintProgramVersion(std::cout, programName(argc, argv, "pellion-embed-online"));
-        return 0;
-    }
+    const std::string name = programName(argc, argv, "pellion-embed-online");
+    if (const std::optional<int> status = AnswerHelpOrVersion(store, name)) return *status;
 
-    StreamSettings streamSettings;
-    streamSettings.inputFile = settings.inputFile;
-    streamSettings.outputFile = settings.outputFile;
-    AudioStreams streams;
-    try {
-        streams = MakeAudioStreams(streamSettings, &StopRequested);
-    } catch (const std::bad_alloc&) {
-        // Before the first line: a run that cannot even begin ends without one.
-        return CorvidaUtils::kMemoryError;
-    }
+    StreamSettings streams;
+    streams.inputFile = settings.inputFile;
+    streams.outputFile = settings.outputFile;
     RunProgram program;
     program.create = [&](Corvida::IEmbedderListener* listener,
                          Corvida::IPellionAudioEmbedder** embedder) {
@@ -134,15 +122,12 @@ int main(int argc, char** argv) {
         HandOverMetadata(settings, embedder);
     };
     // Printed for the user's information; the online embedder picks its channel itself.
-    program.chooseChannel = [](Corvida::IPellionAudioEmbedder& embedder) {
+    program.chooseChannel = [](Corvida::IPellionAudioEmbedder& embedder, std::ostream& console) {
         CorvidaUtils::ExceptionSdk library;
-        PrintChannelList(std::cout, GetChannelList(embedder, library));
+        PrintChannelList(console, GetChannelList(embedder, library));
     };
     program.endJob = &EndJob;
     program.printUsage = printUsage;
-    program.name = programName(argc, argv, "pellion-embed-online");
-    ProcessEnvironment environment;
-    return RunEmbedding(settings, program, *streams.source, *streams.sink, std::cout,
-                        ListenerStyle{false, true, streams.consoleIsTerminal}, environment.get())
-        .exitStatus;
+    program.name = name;
+    return RunAsThisProcess(settings, program, streams, ListenerStyle{false, true});
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -94,11 +95,17 @@ TEST(E2eFailureMessagesTest, EachFailureSaysWhatAndWhy) {
          "pellion-embed: '$D/44k.wav' is at 44100 Hz; resample it with: sox '$D/44k.wav' -r 48000 "
          "converted.wav\n"},
         {"big-endian file",
-         {"$D/rifx.wav", "$D/out.wav"},
+         {"$D/RIFX.wav", "$D/out.wav"},
          45,
          kUnsupported,
-         "pellion-embed: '$D/rifx.wav' is a big-endian (RIFX) file; convert it with: sox "
-         "'$D/rifx.wav' converted.wav\n"},
+         "pellion-embed: '$D/RIFX.wav' is a big-endian (RIFX) file; convert it with: sox "
+         "'$D/RIFX.wav' converted.wav\n"},
+        {"W64 file",
+         {"$D/riff.wav", "$D/out.wav"},
+         45,
+         kUnsupported,
+         "pellion-embed: '$D/riff.wav' is a W64 file; convert it with: sox '$D/riff.wav' "
+         "converted.wav\n"},
         {"missing metadata file",
          {"$D/in.wav", "$D/out.wav", "--login=me", "--password=secret",
           "--metadataPath=$D/none.json"},
@@ -121,9 +128,11 @@ TEST(E2eFailureMessagesTest, EachFailureSaysWhatAndWhy) {
                              Chunk("data", Pattern(800))}));
     WriteWholeFile(dir.path("8.wav"), SimpleWav(2, 48000, 8, Pattern(800)));
     WriteWholeFile(dir.path("44k.wav"), SimpleWav(2, 44100, 16, Pattern(800)));
-    ByteVector rifx = SimpleWav(2, 48000, 16, Pattern(800));
-    rifx[3] = 'X';
-    WriteWholeFile(dir.path("rifx.wav"), rifx);
+    for (const char* form : {"RIFX", "riff"}) {
+        ByteVector file = SimpleWav(2, 48000, 16, Pattern(800));
+        std::copy(form, form + 4, file.begin());
+        WriteWholeFile(dir.path(std::string(form) + ".wav"), file);
+    }
     ByteVector shortFile = SimpleWav(2, 48000, 16, TestSamples(4800, 2, 16));
     shortFile.resize(shortFile.size() - 9600);
     WriteWholeFile(dir.path("short.wav"), shortFile);

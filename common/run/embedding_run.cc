@@ -103,7 +103,8 @@ private:
     EmbedderListener listener_;
     EmbedderHandle embedder_;
     CorvidaUtils::ExceptionSdk library_;
-    bool initialized_ = false;  // Initialize succeeded: the job must be ended
+    bool initialized_ = false;    // Initialize succeeded: the job must be ended
+    bool outputStarted_ = false;  // the output path holds this run's output
     FeedProgress fed_;
 };
 
@@ -139,7 +140,7 @@ void Run::Embed() {
     }
     ApplyThreadSettings(settings_, embedder, library_);
     ApplyAudioFormat(format, source_.Name(), embedder, library_);
-    if (program_.chooseChannel) program_.chooseChannel(embedder);
+    if (program_.chooseChannel) program_.chooseChannel(embedder, console_);
     ApplyRecordDirectory(settings_, embedder, library_);
     ThrowIfStopRequested();
     library_.CheckResult(embedder.Initialize(), "Initialize failed");
@@ -188,6 +189,7 @@ void Run::Feed() {
         // whatever ends the run. Not earlier: until audio flows, a stop leaves an existing
         // output as it was.
         if (fed_.blocks == 0) {
+            outputStarted_ = true;
             sink_.Start();
             CheckOutput();
         }
@@ -220,9 +222,10 @@ void Run::CheckOutput() {
 // destroyed still reaches the output), lost output is checked, and the one result line is
 // printed last, when the output is complete.
 RunOutcome Run::End() {
-    // Until the first block has been handed over there is nothing to save: a stop signal then
-    // ends the run at once, whatever the call it interrupted reported.
-    const bool stoppedBeforeAudio = environment_.stopRequested() && fed_.blocks == 0;
+    // Until the output has been started there is nothing to save: a stop signal then ends the
+    // run at once, whatever the call it interrupted reported, and the line can say that no
+    // output was written.
+    const bool stoppedBeforeAudio = environment_.stopRequested() && !outputStarted_;
     if (stoppedBeforeAudio) result = CorvidaUtils::RunResult();
     const bool jobStarted = initialized_ && !stoppedBeforeAudio;
 

@@ -33,8 +33,8 @@ struct RunProgram {
     std::function<void()> checkOutput;
     // Right after the embedder is made, before its settings.
     std::function<void(Corvida::IPellionAudioEmbedder&)> beforeSettings;
-    // After the audio format: select a channel, or list the channels.
-    std::function<void(Corvida::IPellionAudioEmbedder&)> chooseChannel;
+    // After the audio format: select a channel, or list the channels on the console.
+    std::function<void(Corvida::IPellionAudioEmbedder&, std::ostream& console)> chooseChannel;
     // Ends the job; a library code other than 0 fails the run ("Error finalizing embedder.").
     std::function<int32_t(Corvida::IPellionAudioEmbedder&)> endJob;
     // Prints the usage text, after a command-line error.

@@ -37,8 +37,6 @@ public:
     // The claim made the file: there was none before.
     bool created() const { return created_; }
     bool unnamed() const { return unnamed_; }
-    // The size of the file that was there before, 0 for one the claim made.
-    uint64_t earlierSize() const { return earlierSize_; }
     // Syncs the directory that holds the name of the file the claim made, so that the name
     // survives a power cut; false with errno set when that fails.
     bool SyncDirectory() const;

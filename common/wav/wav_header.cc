@@ -4,10 +4,15 @@
 
 #include "riff.h"
 
+namespace {
+
+// The speaker mask of the first `channels` speakers, as an extensible format chunk names them.
 uint32_t DefaultChannelMask(int16_t channels) {
     const uint16_t count = static_cast<uint16_t>(channels);
     return count >= 32 ? 0xFFFFFFFFu : (1u << count) - 1u;
 }
+
+}  // namespace
 
 // The block align field is 16 bits wide; the byte rate follows from what it holds.
 uint16_t WavBlockAlign(int16_t channels, int16_t bitsPerSample) {

@@ -7,9 +7,6 @@
 
 #include "wav_carried_items.h"
 
-// The speaker mask of the first `channels` speakers, as an extensible format chunk names them.
-uint32_t DefaultChannelMask(int16_t channels);
-
 // Bytes per frame, as the 16-bit block align field holds it.
 uint16_t WavBlockAlign(int16_t channels, int16_t bitsPerSample);
 
