@@ -43,6 +43,7 @@ public:
         if (key == "report") return ReadReport(value);
         if (key == "latency") return ReadLatency(value);
         if (key.substr(0, 8) == "message@") return ReadMessage(key.substr(8), value);
+        if (key.substr(0, 6) == "delay@") return ReadDelay(key.substr(6), value);
         ReadFault(key, value);
     }
 
@@ -106,6 +107,14 @@ private:
         if (!level || !code) return Reject("message level and code must be decimal numbers");
         rules_.messages[OpIndex(*op)].push_back(
             {*level, *code, NullableText(value.substr(secondColon + 1))});
+    }
+
+    void ReadDelay(std::string_view opName, std::string_view value) {
+        const auto op = OpFromName(opName);
+        if (!op) return Reject("unknown operation");
+        const auto ms = ParseInteger<uint32_t>(value);
+        if (!ms) return Reject("a delay is a number of milliseconds");
+        rules_.delayMs[OpIndex(*op)] = *ms;
     }
 
     void ReadFault(std::string_view key, std::string_view value) {

@@ -38,6 +38,8 @@ struct FaultRules {
     std::array<std::optional<int32_t>, kOpCount> everyCall;
     std::array<std::vector<std::pair<uint64_t, int32_t>>, kOpCount> nthCall;
     std::array<std::vector<MessageRule>, kOpCount> messages;
+    // How long each call of an operation takes before its work, in milliseconds.
+    std::array<uint32_t, kOpCount> delayMs{};
     std::optional<ChannelOverride> channels;
     // The report that a failing FinalizeWithReport hands back; nullopt hands back none.
     std::optional<std::string> failureReport;

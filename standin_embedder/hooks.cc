@@ -2,10 +2,12 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace standin::hooks {
@@ -35,6 +37,7 @@ public:
         if (mode_.load(std::memory_order_acquire) == Mode::kInactive) return std::nullopt;
         std::optional<int32_t> fault;
         std::vector<MessageRule> messages;
+        std::chrono::milliseconds delay{0};
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             if (mode_.load(std::memory_order_relaxed) == Mode::kUnloaded) LoadLocked();
@@ -43,7 +46,10 @@ public:
             const uint64_t callNumber = ++calls_[OpIndex(op)];
             fault = rules_.FaultFor(op, callNumber);
             messages = rules_.messages[OpIndex(op)];
+            delay = std::chrono::milliseconds(rules_.delayMs[OpIndex(op)]);
         }
+        // A slow call (a network round trip, a licence check) is slow for this caller only.
+        if (delay.count() > 0) std::this_thread::sleep_for(delay);
         // Outside the lock: a listener may well call back into the library.
         if (listener != nullptr) {
             for (const MessageRule& rule : messages) {
