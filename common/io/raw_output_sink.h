@@ -2,10 +2,10 @@
 // for the input. Standard output then carries the audio and nothing else.
 #pragma once
 
-#include <chrono>
-#include <optional>
+#include <memory>
 
 #include "audio_sink.h"
+#include "stallable_output.h"
 
 class RawOutputSink : public AudioSink {
 public:
@@ -26,19 +26,11 @@ public:
 
 private:
     uint64_t WriteBytes(uint8_t* bytes, uint64_t size) override;
-    // On an output that can stall: waits for it in short slices, and writes at most what
-    // poll() said it takes, so that no write blocks for long. A stop signal must end the run
-    // even when the reader downstream takes nothing: about a second after the writer first
-    // sees the stop, the output gives up (Abandoned) and drops every later block, so that the
-    // library's thread, and the run waiting on it, can go on to the end.
-    uint64_t WriteInSlices(const uint8_t* bytes, uint64_t size);
-    // True once the output has had its time after a stop signal.
-    bool StopGraceOver();
 
     const bool bigEndian_;
     bool (*const stopRequested_)();
-    bool canStall_ = false;
     bool regularFile_ = false;
-    // When the writing thread first saw the stop signal, if it has.
-    std::optional<std::chrono::steady_clock::time_point> stopSeenAt_;
+    // An output that can stall: a stop signal must end the run even when the reader
+    // downstream takes nothing (see stallable_output.h); the output is then Abandoned.
+    std::unique_ptr<StallableOutput> stallable_;
 };
