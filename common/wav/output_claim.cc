@@ -1,12 +1,13 @@
 #include "output_claim.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <chrono>
 #include <new>
 
 #include "wav_writer.h"
@@ -15,45 +16,41 @@ namespace {
 
 constexpr int kFlags = O_WRONLY | O_CLOEXEC;
 constexpr mode_t kMode = 0666;  // the umask applies, as for any file a program creates
+// Links followed before a path is taken for a loop, as the kernel counts them.
+constexpr int kMaxLinks = 40;
 
-// Opens the output for writing without truncating it. `created` names the file this call
-// made (the target, when the path is a link to a file that did not exist); empty when the
-// file was there before.
-int OpenByName(const char* path, std::string& created) {
-    created.clear();
-    int fd = open(path, kFlags | O_CREAT | O_EXCL, kMode);
-    if (fd >= 0) {
-        created = path;
-        return fd;
-    }
-    if (errno != EEXIST) return -1;
-    fd = open(path, kFlags);
-    if (fd >= 0 || errno != ENOENT) return fd;
-    // A link to a file that does not exist yet: the target is created through it.
-    fd = open(path, kFlags | O_CREAT | O_EXCL | O_NOFOLLOW, kMode);
-    if (fd >= 0 || errno != EEXIST) return fd;
-    fd = open(path, kFlags | O_CREAT, kMode);
-    if (fd < 0) return fd;
-    char* const target = realpath(path, nullptr);
-    if (target != nullptr) {
-        created = target;
-        std::free(target);
-    }
-    return fd;
-}
-
-// The directory that holds the name `path`.
+// The directory that holds the name `path`, and the name in it.
 std::string DirectoryOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A file without a name in the directory `path` would be in, or -1: where `path` names
-// anything already (a link included), or where the file system makes no such files.
-int OpenUnnamedBeside(const char* path) {
-    struct stat status {};
-    if (lstat(path, &status) == 0) return -1;
-    return open(DirectoryOf(path).c_str(), O_TMPFILE | kFlags, kMode);
+std::string NameIn(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Where a path that names no file would make one: the path itself, or, for a link to a file
+// that does not exist yet, where the links end.
+std::string NewFileTarget(std::string path) {
+    for (int i = 0; i < kMaxLinks; ++i) {
+        struct stat status {};
+        if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+        std::string target(static_cast<size_t>(status.st_size) + 1, '\0');
+        const ssize_t length = readlink(path.c_str(), &target[0], target.size());
+        if (length < 0 || static_cast<size_t>(length) >= target.size()) return path;
+        target.resize(static_cast<size_t>(length));
+        path = target[0] == '/' ? target : DirectoryOf(path) + "/" + target;
+    }
+    return path;
+}
+
+// A name no other file of the directory has, hidden from listings and from tools that pick up
+// "*.wav" files.
+std::string TemporaryName(const std::string& name, int attempt) {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    return "." + name + "." + std::to_string(getpid()) + "-" +
+           std::to_string((now + attempt) % 1000000) + ".part";
 }
 
 }  // namespace
@@ -65,15 +62,42 @@ bool SyncDescriptor(int fd) {
 
 OutputClaim::~OutputClaim() {
     if (fd_ >= 0 && !handedOn_) close(fd_);
+    if (dirFd_ >= 0) close(dirFd_);
 }
 
-int32_t OutputClaim::Take(const char* path, bool unnamedFirst) {
-    std::string created;
-    fd_ = unnamedFirst ? OpenUnnamedBeside(path) : -1;
-    unnamed_ = fd_ >= 0;
-    if (!unnamed_) fd_ = OpenByName(path, created);
+int32_t OutputClaim::Take(const char* path, NewFile how) {
+    // An existing file, a FIFO (whose open waits for a reader), a device, or a link to one.
+    const int fd = open(path, kFlags);
+    if (fd >= 0) return TakeExisting(fd);
+    if (errno != ENOENT) {
+        systemError_ = errno;
+        return kWavWriterIoError;
+    }
+    return MakeNew(NewFileTarget(path), how);
+}
+
+int32_t OutputClaim::TakeStandardOutput() {
+    ownDescription_ = false;
+    const int fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (fd < 0) {
+        systemError_ = errno;
+        return kWavWriterIoError;
+    }
+    const int32_t taken = TakeExisting(fd);
+    // Written at its start, the file can have its sizes patched there; appended to, or
+    // written after what came before, it is a stream.
+    const int flags = fcntl(fd_, F_GETFL);
+    if (regular_ && (flags == -1 || (flags & O_APPEND) != 0 || lseek(fd_, 0, SEEK_CUR) != 0)) {
+        regular_ = false;
+        earlierSize_ = 0;
+    }
+    return taken;
+}
+
+int32_t OutputClaim::TakeExisting(int fd) {
+    fd_ = fd;
     struct stat status {};
-    if (fd_ < 0 || fstat(fd_, &status) != 0) {
+    if (fstat(fd_, &status) != 0) {
         systemError_ = errno;
         return kWavWriterIoError;
     }
@@ -85,19 +109,75 @@ int32_t OutputClaim::Take(const char* path, bool unnamedFirst) {
         // Not ours to remove: the holder may just have created it.
         return kWavWriterInUse;
     }
-    created_ = unnamed_ || !created.empty();
-    createdPath_ = created;
-    createdDevice_ = status.st_dev;
-    createdInode_ = status.st_ino;
-    earlierSize_ = created_ || !regular_ ? 0 : static_cast<uint64_t>(status.st_size);
+    earlierSize_ = regular_ ? static_cast<uint64_t>(status.st_size) : 0;
     return kWavWriterSuccess;
 }
 
-bool OutputClaim::Link(const char* path) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW) != 0) return false;
-    unnamed_ = false;
-    createdPath_ = path;
+int32_t OutputClaim::MakeNew(const std::string& target, NewFile how) {
+    dirFd_ = open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd_ < 0) {
+        systemError_ = errno;
+        return kWavWriterIoError;
+    }
+    name_ = NameIn(target);
+    switch (how) {
+        case NewFile::kUnnamed:
+            fd_ = openat(dirFd_, ".", O_TMPFILE | kFlags, kMode);
+            // The file system makes no such files: the next way says what else is wrong.
+            if (fd_ < 0) return kTryAnotherWay;
+            unnamed_ = true;
+            break;
+        case NewFile::kTempName:
+            for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+                tempName_ = TemporaryName(name_, attempt);
+                fd_ = openat(dirFd_, tempName_.c_str(), O_CREAT | O_EXCL | kFlags, kMode);
+                if (fd_ < 0 && errno != EEXIST) break;
+            }
+            break;
+        case NewFile::kDirectly:
+            fd_ = openat(dirFd_, name_.c_str(), O_CREAT | O_EXCL | kFlags, kMode);
+            named_ = fd_ >= 0;
+            break;
+    }
+    struct stat status {};
+    if (fd_ < 0 || fstat(fd_, &status) != 0) {
+        systemError_ = errno;
+        if (fd_ < 0) tempName_.clear();
+        return kWavWriterIoError;
+    }
+    created_ = true;
+    regular_ = S_ISREG(status.st_mode);
+    device_ = status.st_dev;
+    inode_ = status.st_ino;
+    // Nobody else can have the file before it has its name; locked now, it stays so.
+    if (regular_) static_cast<void>(flock(fd_, LOCK_EX | LOCK_NB));
+    return kWavWriterSuccess;
+}
+
+bool OutputClaim::GiveName() {
+    if (named_) return true;
+    int linked = -1;
+    if (unnamed_) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        linked = linkat(AT_FDCWD, self.c_str(), dirFd_, name_.c_str(), AT_SYMLINK_FOLLOW);
+        // Without /proc, a process with the privilege links the descriptor itself.
+        if (linked != 0 && errno == ENOENT) {
+            linked = linkat(fd_, "", dirFd_, name_.c_str(), AT_EMPTY_PATH);
+        }
+    } else {
+        linked = renameat2(dirFd_, tempName_.c_str(), dirFd_, name_.c_str(), RENAME_NOREPLACE);
+        // A file system that cannot rename so: a link, then the temporary name goes.
+        if (linked != 0 && errno == EINVAL) {
+            linked = linkat(dirFd_, tempName_.c_str(), dirFd_, name_.c_str(), 0);
+            if (linked == 0) unlinkat(dirFd_, tempName_.c_str(), 0);
+        }
+        if (linked == 0) tempName_.clear();
+    }
+    if (linked != 0) {
+        systemError_ = errno;
+        return false;
+    }
+    named_ = true;
     return true;
 }
 
@@ -111,7 +191,14 @@ void OutputClaim::KeepEarlierStart(uint64_t bytes) {
         earlierStart_.clear();
         return;
     }
-    const ssize_t read = pread(fd_, earlierStart_.data(), earlierStart_.size(), 0);
+    // The output is open for writing only; the same file is read through a descriptor of its
+    // own. Where that cannot be had (no /proc, a file only its writer may read), only the
+    // size can be restored.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    const int reader = open(self.c_str(), O_RDONLY | O_CLOEXEC);
+    const ssize_t read =
+        reader >= 0 ? pread(reader, earlierStart_.data(), earlierStart_.size(), 0) : -1;
+    if (reader >= 0) close(reader);
     if (read != static_cast<ssize_t>(earlierStart_.size())) earlierStart_.clear();
 }
 
@@ -128,21 +215,18 @@ void OutputClaim::GiveBack() {
 }
 
 bool OutputClaim::SyncDirectory() const {
-    const int dir = open(DirectoryOf(createdPath_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return false;
-    const bool synced = fsync(dir) == 0 || errno == EINVAL;
-    const int error = errno;
-    close(dir);
-    errno = error;
-    return synced;
+    return dirFd_ < 0 || fsync(dirFd_) == 0 || errno == EINVAL;
 }
 
 void OutputClaim::RemoveCreatedFile() {
-    if (createdPath_.empty()) return;
+    if (!created_ || dirFd_ < 0) return;
+    if (!tempName_.empty()) unlinkat(dirFd_, tempName_.c_str(), 0);
+    tempName_.clear();
+    // Only the file the claim made: the name may have been given to another meanwhile.
     struct stat status {};
-    if (lstat(createdPath_.c_str(), &status) == 0 && status.st_dev == createdDevice_ &&
-        status.st_ino == createdInode_) {
-        unlink(createdPath_.c_str());
+    if (named_ && fstatat(dirFd_, name_.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        status.st_dev == device_ && status.st_ino == inode_) {
+        unlinkat(dirFd_, name_.c_str(), 0);
     }
-    createdPath_.clear();
+    named_ = false;
 }

@@ -1,20 +1,23 @@
 // Writer of PCM WAV files. Open claims the output: a file it creates holds a valid empty WAV
-// file at once, an existing one keeps what it holds until Start (or the first Write, or Close)
-// replaces it in place. The header's sizes stay true while samples are appended, and are final
-// at Close. An output whose sizes cannot be rewritten (a FIFO, a device) is written as a stream
-// of unknown length.
+// file from the instant it has its name, an existing one keeps what it holds until Start (or
+// the first Write, or Close) replaces it in place. The header's sizes stay true while samples
+// are appended, and are final at Close. An output whose sizes cannot be rewritten (a FIFO, a
+// pipe, a device) is written as a stream of unknown length, and never holds the run past a
+// stop signal (see stallable_output.h).
 #pragma once
 
 #include <sys/types.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "output_claim.h"
+#include "stallable_output.h"
 #include "stdio_file.h"
 #include "wav_carried_items.h"
 
@@ -26,6 +29,8 @@ constexpr int32_t kWavWriterGenericError = 2;  // a call the writer cannot take:
 constexpr int32_t kWavWriterIoError = 3;
 constexpr int32_t kWavWriterInUse = 4;        // another writer holds the output
 constexpr int32_t kWavWriterOutOfMemory = 5;  // memory could not be had
+constexpr int32_t kWavWriterAbandoned = 6;    // a stream output given up after a stop signal:
+                                              // no failure, but the audio did not all go out
 
 class WavWriter {
 public:
@@ -38,6 +43,9 @@ public:
     // Creates the output if it does not exist (a valid empty WAV file at once) and takes it
     // for this writer alone; an existing file keeps its content until Start.
     int32_t Open(const char* path, int16_t channels, uint32_t sampleRate, int16_t bitsPerSample);
+    // Opens the file standard output is open on, as Open does a path: a regular file written
+    // from its start has its sizes patched, anything else is a stream.
+    int32_t OpenStandardOutput(int16_t channels, uint32_t sampleRate, int16_t bitsPerSample);
     // Puts the header in place: from here on the output holds this writer's WAV file, also if
     // the process dies. An existing file is overwritten in place, then cut to the header, so
     // that it is never torn; where the header cannot be written, it is given back as it was.
@@ -55,6 +63,8 @@ public:
     // follow the audio when the file is completed, and the channel mask and the 64-bit form
     // are kept.
     void SetCarriedItems(WavCarriedItems items) { carried_ = std::move(items); }
+    // Lets a stream output give up its writes once a stop signal has come.
+    void SetStopCheck(bool (*stopRequested)()) { stopRequested_ = stopRequested; }
 
     // The system's reason (errno) of the first failure since Open, or 0.
     int SystemError() const { return systemError_; }
@@ -65,15 +75,20 @@ public:
     void SetDataBytesForTesting(uint64_t bytes) { dataBytes_ = bytes; }
 
 private:
-    // Claim's word that the unnamed file could not be used: the output is opened by name.
-    static constexpr int32_t kTryByName = -1;
-    // Takes the output (a file without a name first, where `unnamedFirst`) and starts a file
-    // the claim creates with its header.
-    int32_t Claim(const char* path, bool unnamedFirst);
+    // Why a claim is worth another try: this way of making a new file cannot be had here, or
+    // another file took the name meanwhile.
+    enum class ClaimRetry { kNo, kAnotherWay, kNameTaken };
+    // Takes the output with `take` and starts a file it creates with its header.
+    int32_t Claim(const std::function<int32_t(OutputClaim&)>& take, ClaimRetry& retry);
+    void SetFormat(int16_t channels, uint32_t sampleRate, int16_t bitsPerSample);
+    bool IsOpen() const { return file_ != nullptr || stream_ != nullptr; }
     // Writes the header at the start of the output; false when it could not be had whole.
     bool WriteHeader();
-    // Writes the header over the start of a regular file, then cuts the file to it.
-    bool WriteHeaderInPlace();
+    // Puts the header at the start of a regular file and cuts the file to it; over an existing
+    // file so that at every instant it is the earlier one or a WAV file with true sizes.
+    bool WriteHeaderOver();
+    // Appends to a stream output; false when the output failed or was given up.
+    bool WriteToStream(const uint8_t* data, uint64_t size);
     // The output as Open found it, where the disk allows it, and no file left open: after a
     // header that could not be written, and for Discard.
     void GiveBackTheOutput();
@@ -105,7 +120,11 @@ private:
     void CloseKeepingWhatReachedTheFile(uint64_t dataLimit = UINT64_MAX);
     uint64_t WholeFrameBytes(uint64_t bytes) const;
 
+    // A regular file is written through stdio, a stream through the stallable output.
     StdioFile file_;
+    std::unique_ptr<StallableOutput> stream_;
+    bool abandoned_ = false;
+    bool (*stopRequested_)() = nullptr;
     int systemError_ = 0;
     // The header is in the file; the file is this writer's from then on (Start was called,
     // or audio written).
