@@ -1,6 +1,7 @@
 #include "embedder_settings.h"
 
 #include "command_line_error.h"
+#include "process_run.h"
 
 namespace embedder_tool {
 namespace {
@@ -101,9 +102,11 @@ void printUsage(int32_t argc, const char* const* argv, std::ostream& out) {
 }
 
 std::ostream& consoleForCommandLineError(const ArgumentStore& store) {
-    const bool outputIsStdout =
-        store.positionalArgumentCount() >= 2 && store.positionalArgument(1) == kStdoutName;
-    return outputIsStdout ? std::cerr : std::cout;
+    if (store.positionalArgumentCount() < 2) return std::cout;
+    StreamSettings streams;
+    streams.outputFile = store.positionalArgument(1);
+    streams.rawOutput = streams.outputFile == kStdoutName;
+    return ConsoleFor(streams);
 }
 
 }  // namespace embedder_tool

@@ -32,8 +32,8 @@ void readEmbedderSettings(ArgumentStore& store, EmbedderSettings& settings,
 void printUsage(int32_t argc, const char* const* argv, std::ostream& out = std::cout);
 
 // Where a command-line error and the usage text after it go: standard error when the
-// output is "stdout", since standard output then carries the raw audio; standard output
-// otherwise.
+// output is "stdout", "-" or the file standard output is open on, since standard output then
+// carries the audio; standard output otherwise.
 std::ostream& consoleForCommandLineError(const ArgumentStore& store);
 
 }  // namespace embedder_tool

@@ -97,7 +97,14 @@ int main(int argc, char** argv) {
                 ScrubPasswordArguments(argc, argv);
                 online_tool::readOnlineSettings(store, settings);
             },
-            [&]() -> std::ostream& { return std::cout; }, printUsage)) {
+            [&]() -> std::ostream& {
+                StreamSettings streams;
+                if (store.positionalArgumentCount() >= 2) {
+                    streams.outputFile = store.positionalArgument(1);
+                }
+                return ConsoleFor(streams);
+            },
+            printUsage)) {
         return *status;
     }
     const std::string name = programName(argc, argv, "pellion-embed-online");

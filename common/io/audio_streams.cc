@@ -4,10 +4,16 @@
 
 #include <iostream>
 
+#include "file_identity.h"
 #include "raw_input_source.h"
 #include "raw_output_sink.h"
 #include "wav_file_sink.h"
 #include "wav_file_source.h"
+
+bool OutputIsStandardOutput(const StreamSettings& settings) {
+    return settings.rawOutput || settings.outputFile == WavFileSink::kStandardOutput ||
+           NamesTheFileOnDescriptor(settings.outputFile, STDOUT_FILENO);
+}
 
 AudioStreams MakeAudioStreams(const StreamSettings& settings, bool (*stopRequested)()) {
     AudioStreams streams;
@@ -20,11 +26,11 @@ AudioStreams MakeAudioStreams(const StreamSettings& settings, bool (*stopRequest
     }
     if (settings.rawOutput) {
         streams.sink = std::make_unique<RawOutputSink>(settings.bigEndian, stopRequested);
-        streams.console = &std::cerr;
     } else {
-        streams.sink = std::make_unique<WavFileSink>(settings.outputFile);
-        streams.console = &std::cout;
+        streams.sink = std::make_unique<WavFileSink>(settings.outputFile, stopRequested);
     }
-    streams.consoleIsTerminal = isatty(settings.rawOutput ? STDERR_FILENO : STDOUT_FILENO) == 1;
+    const bool outputOnStandardOutput = OutputIsStandardOutput(settings);
+    streams.console = outputOnStandardOutput ? &std::cerr : &std::cout;
+    streams.consoleIsTerminal = isatty(outputOnStandardOutput ? STDERR_FILENO : STDOUT_FILENO) == 1;
     return streams;
 }

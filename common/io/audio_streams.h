@@ -13,7 +13,7 @@
 
 struct StreamSettings {
     std::string inputFile;   // a WAV file, unless the input is raw
-    std::string outputFile;  // a WAV file, unless the output is raw
+    std::string outputFile;  // a WAV file ("-": on standard output), unless the output is raw
     // Raw PCM on standard input, in this format.
     std::optional<WavPcmFormat> rawInput;
     // Raw PCM on standard output.
@@ -23,6 +23,11 @@ struct StreamSettings {
     // A WAV input is fed at the pace of real time; raw input always comes as it comes.
     bool paced = true;
 };
+
+// The output goes to the file standard output is open on (raw output, "-", or a name of that
+// file such as /dev/stdout): standard output then carries the audio and nothing else, and the
+// run's lines go to standard error.
+bool OutputIsStandardOutput(const StreamSettings& settings);
 
 struct AudioStreams {
     std::unique_ptr<AudioSource> source;

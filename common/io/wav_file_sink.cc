@@ -1,5 +1,7 @@
 #include "wav_file_sink.h"
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -9,9 +11,22 @@
 #include "result_codes.h"
 #include "system_cause.h"
 
+WavFileSink::WavFileSink(std::string path, bool (*stopRequested)())
+    : AudioSink("Unable to write output file"),
+      path_(std::move(path)),
+      shownName_(path_ == kStandardOutput ? "standard output" : "'" + path_ + "'") {
+    writer_.SetStopCheck(stopRequested);
+}
+
 void WavFileSink::CheckIsNotInput(const InputIdentity& input) const {
-    const bool same = input.descriptor >= 0 ? IsFileOnDescriptor(input.descriptor, path_)
-                                            : IsSameFile(input.path, path_);
+    bool same = false;
+    if (path_ == kStandardOutput) {
+        same = input.descriptor >= 0 ? DescriptorsShareAFile(input.descriptor, STDOUT_FILENO)
+                                     : IsFileOnDescriptor(STDOUT_FILENO, input.path);
+    } else {
+        same = input.descriptor >= 0 ? IsFileOnDescriptor(input.descriptor, path_)
+                                     : IsSameFile(input.path, path_);
+    }
     CorvidaUtils::CodeException().Check(!same, CorvidaUtils::kIoError,
                                         "Output file is the input file");
 }
@@ -20,11 +35,14 @@ void WavFileSink::Open(const WavPcmFormat& format, WavCarriedItems carried) {
     format_ = format;
     const std::vector<std::string> notes = std::move(carried.notes);
     writer_.SetCarriedItems(std::move(carried));
-    const int32_t opened = writer_.Open(path_.c_str(), static_cast<int16_t>(format.nbChannels),
-                                        static_cast<uint32_t>(format.samplingRate),
-                                        static_cast<int16_t>(format.bitsPerSample));
+    const auto channels = static_cast<int16_t>(format.nbChannels);
+    const auto rate = static_cast<uint32_t>(format.samplingRate);
+    const auto bits = static_cast<int16_t>(format.bitsPerSample);
+    const int32_t opened = path_ == kStandardOutput
+                               ? writer_.OpenStandardOutput(channels, rate, bits)
+                               : writer_.Open(path_.c_str(), channels, rate, bits);
     CorvidaUtils::ExceptionWavMuxer checker;
-    checker.cause = SystemCause("cannot open output file '" + path_ + "'", writer_.SystemError());
+    checker.cause = SystemCause("cannot open output file " + shownName_, writer_.SystemError());
     // Another run writing the same file would leave a splice of both.
     if (opened == kWavWriterInUse)
         checker.CheckResult(opened, "Output file is in use by another run");
@@ -57,11 +75,15 @@ void WavFileSink::Discard() {
 void WavFileSink::Record(int32_t writerResult) {
     for (const std::string& note : writer_.TakeNotes()) std::fprintf(stderr, "%s\n", note.c_str());
     if (writerResult == kWavWriterSuccess) return;
+    if (writerResult == kWavWriterAbandoned) {
+        RecordAbandoned();
+        return;
+    }
     if (writerResult == kWavWriterOutOfMemory) {
         RecordFailure(CorvidaUtils::kMemoryError,
                       "Error allocating memory for the embedder's output");
         return;
     }
     RecordFailure(CorvidaUtils::ExceptionWavMuxer().ConvertCode(writerResult),
-                  WriteFailureContext(), "cannot write '" + path_ + "'", writer_.SystemError());
+                  WriteFailureContext(), "cannot write " + shownName_, writer_.SystemError());
 }

@@ -8,8 +8,11 @@
 
 class WavFileSink : public AudioSink {
 public:
-    explicit WavFileSink(std::string path)
-        : AudioSink("Unable to write output file"), path_(std::move(path)) {}
+    // The name that means standard output.
+    static constexpr char kStandardOutput[] = "-";
+
+    // `stopRequested` lets an output that stalls (a FIFO, a pipe) give up after a stop signal.
+    explicit WavFileSink(std::string path, bool (*stopRequested)() = nullptr);
 
     void CheckIsNotInput(const InputIdentity& input) const override;
     void Open(const WavPcmFormat& format, WavCarriedItems carried) override;
@@ -23,5 +26,7 @@ private:
     void Record(int32_t writerResult);
 
     const std::string path_;
+    // How causes name the output.
+    const std::string shownName_;
     WavWriter writer_;
 };

@@ -24,3 +24,10 @@ bool DescriptorsShareAFile(int a, int b) {
     if (fstat(a, &first) != 0 || fstat(b, &second) != 0) return false;
     return S_ISREG(first.st_mode) && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
+
+bool NamesTheFileOnDescriptor(const std::string& path, int fd) {
+    struct stat open {};
+    struct stat named {};
+    if (fstat(fd, &open) != 0 || stat(path.c_str(), &named) != 0) return false;
+    return !S_ISCHR(open.st_mode) && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}

@@ -16,6 +16,10 @@ std::optional<int> AnswerHelpOrVersion(ArgumentStore& store, const std::string& 
     return 0;
 }
 
+std::ostream& ConsoleFor(const StreamSettings& streams) {
+    return OutputIsStandardOutput(streams) ? std::cerr : std::cout;
+}
+
 int RunAsThisProcess(const CommonSettings& settings, const RunProgram& program,
                      const StreamSettings& streams, ListenerStyle style) {
     AudioStreams made;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "argument_store.h"
@@ -14,6 +15,11 @@
 // reader has printed the usage text) and of "--version" (printed here), or nothing when the
 // run goes on.
 std::optional<int> AnswerHelpOrVersion(ArgumentStore& store, const std::string& programName);
+
+// Where the lines of a run with these streams go, also before the streams are made (a
+// command-line error and its usage text): standard error when standard output carries the
+// audio, standard output otherwise.
+std::ostream& ConsoleFor(const StreamSettings& streams);
 
 // Makes the source and the sink that `streams` names and runs the job in this process, with
 // `style` for its console. Returns the exit status.
