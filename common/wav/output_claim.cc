@@ -61,14 +61,24 @@ bool SyncDescriptor(int fd) {
 }
 
 OutputClaim::~OutputClaim() {
+    DropReplacement();
     if (fd_ >= 0 && !handedOn_) close(fd_);
+    if (earlierFd_ >= 0) close(earlierFd_);
     if (dirFd_ >= 0) close(dirFd_);
 }
 
 int32_t OutputClaim::Take(const char* path, NewFile how) {
     // An existing file, a FIFO (whose open waits for a reader), a device, or a link to one.
     const int fd = open(path, kFlags);
-    if (fd >= 0) return TakeExisting(fd);
+    if (fd >= 0) {
+        const int32_t taken = TakeExisting(fd);
+        // Where the file's name stands, should it have to be replaced whole; a directory the
+        // run cannot open only rules that out.
+        const std::string target = NewFileTarget(path);
+        dirFd_ = open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        name_ = NameIn(target);
+        return taken;
+    }
     if (errno != ENOENT) {
         systemError_ = errno;
         return kWavWriterIoError;
@@ -120,29 +130,17 @@ int32_t OutputClaim::MakeNew(const std::string& target, NewFile how) {
         return kWavWriterIoError;
     }
     name_ = NameIn(target);
-    switch (how) {
-        case NewFile::kUnnamed:
-            fd_ = openat(dirFd_, ".", O_TMPFILE | kFlags, kMode);
-            // The file system makes no such files: the next way says what else is wrong.
-            if (fd_ < 0) return kTryAnotherWay;
-            unnamed_ = true;
-            break;
-        case NewFile::kTempName:
-            for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-                tempName_ = TemporaryName(name_, attempt);
-                fd_ = openat(dirFd_, tempName_.c_str(), O_CREAT | O_EXCL | kFlags, kMode);
-                if (fd_ < 0 && errno != EEXIST) break;
-            }
-            break;
-        case NewFile::kDirectly:
-            fd_ = openat(dirFd_, name_.c_str(), O_CREAT | O_EXCL | kFlags, kMode);
-            named_ = fd_ >= 0;
-            break;
+    if (how == NewFile::kDirectly) {
+        fd_ = openat(dirFd_, name_.c_str(), O_CREAT | O_EXCL | kFlags, kMode);
+        named_ = fd_ >= 0;
+    } else {
+        fd_ = OpenNewFile(how, unnamed_, tempName_);
+        // The file system makes no unnamed files: the next way says what else is wrong.
+        if (fd_ < 0 && how == NewFile::kUnnamed) return kTryAnotherWay;
     }
     struct stat status {};
     if (fd_ < 0 || fstat(fd_, &status) != 0) {
         systemError_ = errno;
-        if (fd_ < 0) tempName_.clear();
         return kWavWriterIoError;
     }
     created_ = true;
@@ -154,31 +152,110 @@ int32_t OutputClaim::MakeNew(const std::string& target, NewFile how) {
     return kWavWriterSuccess;
 }
 
-bool OutputClaim::GiveName() {
-    if (named_) return true;
+int OutputClaim::OpenNewFile(NewFile how, bool& unnamed, std::string& tempName) {
+    unnamed = false;
+    tempName.clear();
+    if (how == NewFile::kUnnamed) {
+        const int fd = openat(dirFd_, ".", O_TMPFILE | kFlags, kMode);
+        unnamed = fd >= 0;
+        return fd;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = TemporaryName(name_, attempt);
+        const int fd = openat(dirFd_, name.c_str(), O_CREAT | O_EXCL | kFlags, kMode);
+        if (fd >= 0) tempName = name;
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+bool OutputClaim::LinkNewFile(int fd, bool unnamed, std::string& tempName,
+                              const std::string& name) {
     int linked = -1;
-    if (unnamed_) {
-        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-        linked = linkat(AT_FDCWD, self.c_str(), dirFd_, name_.c_str(), AT_SYMLINK_FOLLOW);
+    if (unnamed) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        linked = linkat(AT_FDCWD, self.c_str(), dirFd_, name.c_str(), AT_SYMLINK_FOLLOW);
         // Without /proc, a process with the privilege links the descriptor itself.
         if (linked != 0 && errno == ENOENT) {
-            linked = linkat(fd_, "", dirFd_, name_.c_str(), AT_EMPTY_PATH);
+            linked = linkat(fd, "", dirFd_, name.c_str(), AT_EMPTY_PATH);
         }
-    } else {
-        linked = renameat2(dirFd_, tempName_.c_str(), dirFd_, name_.c_str(), RENAME_NOREPLACE);
-        // A file system that cannot rename so: a link, then the temporary name goes.
-        if (linked != 0 && errno == EINVAL) {
-            linked = linkat(dirFd_, tempName_.c_str(), dirFd_, name_.c_str(), 0);
-            if (linked == 0) unlinkat(dirFd_, tempName_.c_str(), 0);
-        }
-        if (linked == 0) tempName_.clear();
+        return linked == 0;
     }
-    if (linked != 0) {
+    linked = renameat2(dirFd_, tempName.c_str(), dirFd_, name.c_str(), RENAME_NOREPLACE);
+    // A file system that cannot rename so: a link, then the temporary name goes.
+    if (linked != 0 && errno == EINVAL) {
+        linked = linkat(dirFd_, tempName.c_str(), dirFd_, name.c_str(), 0);
+        if (linked == 0) unlinkat(dirFd_, tempName.c_str(), 0);
+    }
+    if (linked == 0) tempName.clear();
+    return linked == 0;
+}
+
+bool OutputClaim::GiveName() {
+    if (named_) return true;
+    if (!LinkNewFile(fd_, unnamed_, tempName_, name_)) {
         systemError_ = errno;
         return false;
     }
     named_ = true;
     return true;
+}
+
+int OutputClaim::MakeReplacement() {
+    if (dirFd_ < 0 || created_ || !regular_) return -1;
+    struct stat earlier {};
+    if (fstat(fd_, &earlier) != 0) return -1;
+    for (const NewFile how : {NewFile::kUnnamed, NewFile::kTempName}) {
+        replacementFd_ = OpenNewFile(how, replacementUnnamed_, replacementTempName_);
+        if (replacementFd_ >= 0) break;
+    }
+    if (replacementFd_ < 0) return -1;
+    // The earlier file's owner keeps it where the process may say so; its mode in any case.
+    static_cast<void>(fchown(replacementFd_, earlier.st_uid, earlier.st_gid));
+    static_cast<void>(fchmod(replacementFd_, earlier.st_mode & 07777));
+    static_cast<void>(flock(replacementFd_, LOCK_EX | LOCK_NB));
+    return replacementFd_;
+}
+
+bool OutputClaim::SwapIn() {
+    struct stat earlier {};
+    struct stat named {};
+    // Only over the file the claim holds: the name may have been given to another meanwhile.
+    bool swapped = fstat(fd_, &earlier) == 0 &&
+                   fstatat(dirFd_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   earlier.st_dev == named.st_dev && earlier.st_ino == named.st_ino;
+    if (swapped && replacementUnnamed_) {
+        // An unnamed file can only be linked to a name that is free; it is renamed from there.
+        for (int attempt = 0; attempt < 100 && replacementTempName_.empty(); ++attempt) {
+            const std::string name = TemporaryName(name_, attempt);
+            if (LinkNewFile(replacementFd_, true, replacementTempName_, name)) {
+                replacementTempName_ = name;
+            } else if (errno != EEXIST) {
+                break;
+            }
+        }
+        swapped = !replacementTempName_.empty();
+    }
+    swapped = swapped && renameat(dirFd_, replacementTempName_.c_str(), dirFd_, name_.c_str()) == 0;
+    if (!swapped) {
+        DropReplacement();
+        return false;
+    }
+    replacementTempName_.clear();
+    earlierFd_ = fd_;
+    if (handedOn_) earlierFd_ = fcntl(fd_, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    fd_ = replacementFd_;
+    replacementFd_ = -1;
+    swapped_ = true;
+    overwritten_ = false;
+    return true;
+}
+
+void OutputClaim::DropReplacement() {
+    if (!replacementTempName_.empty()) unlinkat(dirFd_, replacementTempName_.c_str(), 0);
+    replacementTempName_.clear();
+    if (replacementFd_ >= 0) close(replacementFd_);
+    replacementFd_ = -1;
 }
 
 void OutputClaim::KeepEarlierStart(uint64_t bytes) {
@@ -215,7 +292,7 @@ void OutputClaim::GiveBack() {
 }
 
 bool OutputClaim::SyncDirectory() const {
-    return dirFd_ < 0 || fsync(dirFd_) == 0 || errno == EINVAL;
+    return !NamedByClaim() || dirFd_ < 0 || fsync(dirFd_) == 0 || errno == EINVAL;
 }
 
 void OutputClaim::RemoveCreatedFile() {

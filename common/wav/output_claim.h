@@ -60,9 +60,22 @@ public:
     // had: SystemError tells why, and NameTaken whether another file took the name meanwhile.
     bool GiveName();
     bool NameTaken() const { return systemError_ == EEXIST; }
-    // Syncs the directory that holds the name of the file the claim made, so that the name
-    // survives a power cut; false with errno set when that fails.
+    // Syncs the directory that holds the name of the file the claim made or swapped in, so
+    // that the name survives a power cut; false with errno set when that fails.
     bool SyncDirectory() const;
+    // The output's name was given to a file by the claim: one it made, or a replacement.
+    bool NamedByClaim() const { return created_ || swapped_; }
+
+    // Where an existing file's start cannot be rewritten at one instant (a header of several
+    // pages), its replacement is made beside it: an empty file of the same mode (and owner,
+    // where the process may set it), locked. Returns its descriptor, or -1 where none can be
+    // had (standard output, a directory the run may not write in).
+    int MakeReplacement();
+    // The replacement, holding its start, takes the earlier file's name at one instant, and is
+    // the claim's file from then on (descriptor() names it). The earlier file stays open, and
+    // so locked, until the claim ends, for any run that opened it before. False where the name
+    // no longer belongs to the earlier file, or the rename fails: the replacement is dropped.
+    bool SwapIn();
 
     // Before the first `bytes` of an earlier file are overwritten: keeps them, to be put back
     // should the new start not fit.
@@ -79,7 +92,13 @@ public:
 private:
     int32_t TakeExisting(int fd);
     int32_t MakeNew(const std::string& target, NewFile how);
+    // A new file in the claim's directory: unnamed where the file system allows it (`unnamed`
+    // set), otherwise under a hidden temporary name (`tempName` set); -1 with errno on failure.
+    int OpenNewFile(NewFile how, bool& unnamed, std::string& tempName);
+    // Gives the new file on `fd` the name `name` without replacing anything.
+    bool LinkNewFile(int fd, bool unnamed, std::string& tempName, const std::string& name);
     void RemoveCreatedFile();
+    void DropReplacement();
 
     int fd_ = -1;
     bool handedOn_ = false;
@@ -95,6 +114,13 @@ private:
     bool named_ = false;  // the new file is under its name
     dev_t device_ = 0;
     ino_t inode_ = 0;
+    // A replacement of the existing file, until it is swapped in.
+    int replacementFd_ = -1;
+    bool replacementUnnamed_ = false;
+    std::string replacementTempName_;
+    // The earlier file, kept open for its lock once its replacement has its name.
+    int earlierFd_ = -1;
+    bool swapped_ = false;
     uint64_t earlierSize_ = 0;
     bool overwritten_ = false;
     std::vector<uint8_t> earlierStart_;

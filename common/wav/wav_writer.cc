@@ -173,6 +173,7 @@ bool WavWriter::WriteToStream(const uint8_t* data, uint64_t size) {
 bool WavWriter::WriteHeader() {
     headerWritten_ = true;
     if (!patchable_) return WriteToStream(header_.data(), header_.size());
+    if (!claim_->created() && header_.size() > kOnePage && WriteHeaderBeside()) return true;
     if (!claim_->created()) claim_->KeepEarlierStart(header_.size());
     if (WriteHeaderOver()) return true;
     if (carried_.chunksBeforeAudio.empty()) return false;
@@ -199,9 +200,10 @@ bool WavWriter::WriteHeaderOver() {
     const int fd = fileno(file_.get());
     // A file the claim made has no name yet: nobody sees it before it is whole.
     if (header_.size() > kOnePage && !claim_->created()) {
-        // Too big to go in at one instant. First a header without the input's chunks, in one
-        // write: the file is then an empty WAV file, whatever follows its RIFF size. Then the
-        // rest of the big header behind it, and last its start, again in one write.
+        // Too big to go in at one instant, and no replacement could be had (standard output):
+        // first a header without the input's chunks, in one write, and the file cut to it,
+        // then the rest of the big header behind it, and last its start, again in one write.
+        // Only while the rest is written does an empty WAV file have bytes behind it.
         WavCarriedItems bare;
         bare.channelMask = carried_.channelMask;
         bare.formatTag = carried_.formatTag;
@@ -214,7 +216,7 @@ bool WavWriter::WriteHeaderOver() {
             return false;
         }
         const uint64_t start = small.size();
-        if (!PwriteAll(fd, small, 0) ||
+        if (!PwriteAll(fd, small, 0) || ftruncate(fd, static_cast<off_t>(start)) != 0 ||
             !PwriteAll(fd, header_.data() + start, header_.size() - start, start) ||
             !PwriteAll(fd, header_.data(), start, 0)) {
             return NoteSystemError(false);
@@ -224,6 +226,22 @@ bool WavWriter::WriteHeaderOver() {
     }
     return (ftruncate(fd, static_cast<off_t>(headerBytes_)) == 0 || NoteSystemError(false)) &&
            fseeko(file_.get(), static_cast<off_t>(headerBytes_), SEEK_SET) == 0;
+}
+
+bool WavWriter::WriteHeaderBeside() {
+    const int fd = claim_->MakeReplacement();
+    if (fd < 0) return false;
+    if (!PwriteAll(fd, header_, 0) || !claim_->SwapIn()) {
+        // Left as it was; the header goes over it after all, as far as it fits.
+        NoteSystemError(0);
+        return false;
+    }
+    systemError_ = 0;
+    file_.reset(fdopen(claim_->descriptor(), "wb"));
+    if (!file_) return NoteSystemError(false);
+    claim_->HandOn();
+    return fseeko(file_.get(), static_cast<off_t>(headerBytes_), SEEK_SET) == 0 ||
+           NoteSystemError(false);
 }
 
 void WavWriter::GiveBackTheOutput() {
@@ -408,7 +426,7 @@ int32_t WavWriter::Close() {
         // file this writer made, its name. A FIFO or a device has nothing to keep.
         ok = ok && (SyncDescriptor(fd) || NoteSystemError(false));
         ok = (CloseStdioFile(file_) || NoteSystemError(false)) && ok;
-        ok = ok && (!claim_->created() || claim_->SyncDirectory() || NoteSystemError(false));
+        ok = ok && (claim_->SyncDirectory() || NoteSystemError(false));
         claim_.reset();
         if (!ok) return kWavWriterIoError;
     }

@@ -84,6 +84,10 @@ private:
     bool IsOpen() const { return file_ != nullptr || stream_ != nullptr; }
     // Writes the header at the start of the output; false when it could not be had whole.
     bool WriteHeader();
+    // Where an existing file's header is too big to go in at one instant: makes the new file,
+    // header and all, beside it and swaps it in under the name. False where that could not
+    // be done; the earlier file is then as it was.
+    bool WriteHeaderBeside();
     // Puts the header at the start of a regular file and cuts the file to it; over an existing
     // file so that at every instant it is the earlier one or a WAV file with true sizes.
     bool WriteHeaderOver();
