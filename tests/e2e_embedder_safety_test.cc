@@ -40,6 +40,7 @@ public:
     ~OutputFifo() { CloseReader(); }
 
     bool valid() const { return reader_ >= 0; }
+    int reader() const { return reader_; }
     const std::string& path() const { return path_; }
     // Reads what is there, without waiting; returns the number of bytes read.
     size_t Drain() {
@@ -285,23 +286,49 @@ TEST(E2eEmbedderSafetyTest, SecondStopSignalEndsAStuckRunAtOnce) {
 }
 
 // A reader that takes nothing holds the library's thread in its write, and the driver in
-// AddAudioBuffer behind it: a stop still ends the run, and says that audio was left out.
+// AddAudioBuffer or Finalize behind it: a stop still ends the run, and says that audio was left
+// out, whether the output is standard output or a FIFO named as the WAV output, and also when
+// the input had all been fed before the stop.
 TEST(E2eEmbedderSafetyTest, StopSignalEndsARunWhoseReaderTakesNothing) {
-    WorkDir dir;
-    OutputFifo fifo(dir);  // read only once the run has ended
-    ASSERT_TRUE(fifo.valid());
-    ChildProcess child(EmbedderToolPath(), RawIntoFifo(dir, fifo));
-    ASSERT_TRUE(WaitForTraceOf(child, dir, "AddAudioBuffer"));
-    child.PumpFor(milliseconds(300));  // far more than filling the pipe takes
-    const auto signalled = Clock::now();
-    child.Signal(SIGTERM);
-    const ProcessResult result = child.Finish();
-    EXPECT_LT(Seconds(Clock::now() - signalled).count(), 6.0);
-    EXPECT_EQ(result.exitStatus, 128 + SIGTERM);
-    fifo.Drain();
-    std::string line = InterruptedLine("SIGTERM", fifo.received().size() / 4);
-    line.insert(line.size() - 1, " The output did not take all the audio.");
-    EXPECT_EQ(result.err, line);
+    struct Row {
+        const char* name;
+        bool wavOutput;         // the FIFO is the named WAV output, not standard output
+        bool signalAtFinalize;  // all fed: the stop comes while the job is finalised
+    };
+    for (const Row& row : {Row{"standard output", false, false}, Row{"named FIFO", true, false},
+                           Row{"named FIFO, all fed", true, true}}) {
+        SCOPED_TRACE(row.name);
+        WorkDir dir;
+        OutputFifo fifo(dir);  // read only once the run has ended
+        ASSERT_TRUE(fifo.valid());
+        ProcessOptions options = RawIntoFifo(dir, fifo);
+        if (row.wavOutput) {
+            options.args[1] = fifo.path();
+            options.stdoutFile.reset();
+        }
+        if (row.signalAtFinalize) {
+            // Two blocks fill the pipe, the rest waits in the embedder until it is finalised.
+            fcntl(fifo.reader(), F_SETPIPE_SZ, 4096);
+            options.stdinChunks = StdinAtOnce(TestSamples(8 * kBlockFrames, 2, 16));
+            options.env["PELLION_STANDIN_FAULTS"] = "delay@Finalize=300";
+        }
+        ChildProcess child(EmbedderToolPath(), options);
+        ASSERT_TRUE(
+            WaitForTraceOf(child, dir, row.signalAtFinalize ? "Finalize" : "AddAudioBuffer"));
+        if (!row.signalAtFinalize) child.PumpFor(milliseconds(300));  // it fills the pipe
+        const auto signalled = Clock::now();
+        child.Signal(SIGTERM);
+        const ProcessResult result = child.Finish();
+        EXPECT_LT(Seconds(Clock::now() - signalled).count(), 6.0);
+        EXPECT_EQ(result.exitStatus, 128 + SIGTERM);
+        fifo.Drain();
+        // Blocks and the header go into the pipe whole or not at all.
+        const size_t header = row.wavOutput ? 44 : 0;
+        std::string line = InterruptedLine("SIGTERM", (fifo.received().size() - header) / 4);
+        line.insert(line.size() - 1, " The output did not take all the audio.");
+        EXPECT_TRUE(EndsWith(row.wavOutput ? result.out : result.err, line))
+            << result.out << result.err;
+    }
 }
 
 // A stop signal may be delivered to any thread that does not block it, among them the library's

@@ -106,31 +106,91 @@ TEST(E2eOutputSafetyTest, KilledRunLeavesAWavFileReadersTakeUpToTheLastSecond) {
 }
 
 // At every instant the output path holds nothing, the earlier output, or a WAV file whose sizes
-// are true, also while the embedder still holds all the audio back (here 2 s of it).
+// are true: while the embedder still holds all the audio back (here 2 s of it), while a slow
+// set-up (a network round trip) keeps the audio from starting, and through a link to a file
+// that does not exist yet.
 TEST(E2eOutputSafetyTest, EarlyKillLeavesNothingTheEarlierOutputOrATrueWavFile) {
+    struct Row {
+        const char* name;
+        bool earlierOutput;
+        bool danglingLink;
+        const char* faults;
+    };
     const ByteVector earlier = SimpleWav(1, 48000, 16, Pattern(960, 3));
-    for (const bool earlierOutput : {false, true}) {
-        for (int delay = 0; delay <= 300; delay += 20) {
-            SCOPED_TRACE(std::to_string(delay) + " ms" + (earlierOutput ? ", earlier output" : ""));
+    for (const Row& row : {Row{"new", false, false, "latency=200"},
+                           Row{"earlier output", true, false, "latency=200"},
+                           Row{"slow set-up", false, false, "delay@Initialize=300"},
+                           Row{"link, slow set-up", false, true, "delay@Initialize=300"}}) {
+        for (int delay = 0; delay <= 300; delay += 30) {
+            SCOPED_TRACE(std::string(row.name) + ", " + std::to_string(delay) + " ms");
             WorkDir dir;
             WriteWholeFile(dir.path("in.wav"), SimpleWav(2, 48000, 24, TestSamples(9600, 2, 24)));
-            const std::string output = dir.path("out.wav");
-            if (earlierOutput) WriteWholeFile(output, earlier);
-            ProcessOptions options = EmbedderOptions(dir, {dir.path("in.wav"), output});
-            options.env["PELLION_STANDIN_FAULTS"] = "latency=200";
+            const std::string output = dir.path(row.danglingLink ? "target.wav" : "out.wav");
+            if (row.danglingLink) symlink("target.wav", dir.path("out.wav").c_str());
+            if (row.earlierOutput) WriteWholeFile(output, earlier);
+            ProcessOptions options =
+                EmbedderOptions(dir, {dir.path("in.wav"), dir.path("out.wav")});
+            options.env["PELLION_STANDIN_FAULTS"] = row.faults;
             ChildProcess child(EmbedderToolPath(), options);
             child.PumpFor(milliseconds(delay));
             child.Signal(SIGKILL);
             child.Finish();
             if (!std::filesystem::exists(output)) {
-                EXPECT_FALSE(earlierOutput);
+                EXPECT_FALSE(row.earlierOutput);
                 continue;
             }
-            if (earlierOutput && ReadWholeFile(output) == earlier) continue;
+            if (row.earlierOutput && ReadWholeFile(output) == earlier) continue;
             const HeaderView view = ViewHeader(output);
             ASSERT_TRUE(view.found) << view.fileBytes << " bytes";
             EXPECT_EQ(view.riffSize, view.headerBytes - 8 + view.dataSize);
             EXPECT_LE(view.dataSize, view.fileBytes - view.headerBytes);
+        }
+    }
+}
+
+// An input whose header takes megabytes (a broadcast file's 'bext'): killed while its output
+// replaces an earlier one, or is made through a link to a file that does not exist yet, caught
+// by watching the file change, the run leaves the earlier output, nothing, or a WAV file with
+// true sizes, never a torn header.
+TEST(E2eOutputSafetyTest, KillWhileABigHeaderGoesInNeverTearsIt) {
+    WorkDir dir;
+    WriteWholeFile(dir.path("in.wav"), RiffFile({Chunk("fmt ", PlainFormatBody(2, 48000, 16)),
+                                                 Chunk("bext", Pattern((8 << 20) - 64)),
+                                                 Chunk("data", TestSamples(48000, 2, 16))}));
+    const ByteVector earlier = SimpleWav(2, 48000, 16, TestSamples(48000, 2, 16));
+    for (const bool danglingLink : {false, true}) {
+        const std::string output = dir.path(danglingLink ? "target.wav" : "out.wav");
+        for (int round = 0; round < 8; ++round) {
+            SCOPED_TRACE((danglingLink ? "link, round " : "earlier output, round ") +
+                         std::to_string(round));
+            std::filesystem::remove(dir.path("out.wav"));
+            std::filesystem::remove(output);
+            if (danglingLink) symlink("target.wav", dir.path("out.wav").c_str());
+            if (!danglingLink) WriteWholeFile(output, earlier);
+            ChildProcess child(
+                EmbedderToolPath(),
+                EmbedderOptions(dir, {dir.path("in.wav"), dir.path("out.wav"), "--unpaced"}));
+            const auto giveUp = Clock::now() + std::chrono::seconds(10);
+            struct stat status {};
+            while (Clock::now() < giveUp &&
+                   (danglingLink ? stat(output.c_str(), &status) != 0
+                                 : stat(output.c_str(), &status) == 0 &&
+                                       static_cast<size_t>(status.st_size) == earlier.size())) {
+            }
+            // Each round a little later into the header.
+            const auto killAt = Clock::now() + std::chrono::microseconds(300 * round);
+            while (Clock::now() < killAt) {
+            }
+            child.Signal(SIGKILL);
+            child.Finish();
+            if (!std::filesystem::exists(output)) continue;
+            const ByteVector bytes = ReadWholeFile(output);
+            if (bytes == earlier) continue;
+            // Audio written since the last size update follows what the sizes cover.
+            ASSERT_GE(bytes.size(), 8u);
+            const WavLayout layout = ParseWavLayout(Prefix(bytes, LoadU32At(bytes, 4) + size_t{8}));
+            EXPECT_EQ(layout.problem, "") << bytes.size() << " bytes";
+            EXPECT_EQ(layout.Ids(), Strings({"fmt ", "bext", "data"}));
         }
     }
 }
@@ -219,13 +279,29 @@ TEST(E2eOutputSafetyTest, DiskTooFullForTheHeaderLeavesATrueWavFileOrNone) {
 }
 
 // A file-size limit fails a write (EFBIG) as a full disk does, instead of killing the run.
+// Where not even the header fits over an earlier file, the earlier file is put back.
 TEST(E2eOutputSafetyTest, FileSizeLimitEndsTheRunAsAFullDiskDoes) {
-    for (const bool wavOutput : {true, false}) {
-        SCOPED_TRACE(wavOutput ? "WAV file" : "standard output");
+    struct Row {
+        const char* name;
+        bool wavOutput;
+        const char* limit;  // the shell words before the program
+        ByteVector earlier;
+    };
+    const Row rows[] = {
+        {"WAV file", true, "ulimit -f 100; exec", {}},
+        {"standard output", false, "ulimit -f 100; exec", {}},
+        {"no room for a header over a text", true, "exec prlimit --fsize=43", BytesOf("hello")},
+        {"no room for a header over a WAV file", true, "exec prlimit --fsize=43",
+         SimpleWav(2, 48000, 16, TestSamples(48000, 2, 16))},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         WorkDir dir;
-        const std::string output = wavOutput ? dir.path("out.wav") : "stdout >" + dir.path("o.raw");
+        const std::string output =
+            row.wavOutput ? dir.path("out.wav") : "stdout >" + dir.path("o.raw");
+        if (!row.earlier.empty()) WriteWholeFile(output, row.earlier);
         ProcessOptions options = EmbedderOptions(
-            dir, Concat({"-c", "ulimit -f 100; exec \"$0\" stdin " + output + " \"$@\"",
+            dir, Concat({"-c", std::string(row.limit) + " \"$0\" stdin " + output + " \"$@\"",
                          EmbedderToolPath()},
                         StdinFormatArgs(2, 24, "le")));
         options.stdinDevNull = false;
@@ -233,7 +309,11 @@ TEST(E2eOutputSafetyTest, FileSizeLimitEndsTheRunAsAFullDiskDoes) {
         const ProcessResult result = RunProcess("/bin/sh", options);
         EXPECT_EQ(result.exitStatus, 44) << result.out << result.err;
         EXPECT_NE(result.err.find(": File too large\n"), std::string::npos) << result.err;
-        if (!wavOutput) continue;
+        if (!row.earlier.empty()) {
+            EXPECT_EQ(ReadWholeFile(output), row.earlier);
+            continue;
+        }
+        if (!row.wavOutput) continue;
         const HeaderView view = ViewHeader(output);
         EXPECT_EQ(view.fileBytes, view.headerBytes + view.dataSize);
         EXPECT_EQ(view.riffSize, view.headerBytes - 8 + view.dataSize);
@@ -325,21 +405,49 @@ TEST(E2eOutputSafetyTest, OutputIsSyncedBeforeTheRunReportsSuccess) {
     const std::string strace = FindProgram("strace");
     if (strace.empty()) GTEST_SKIP() << "strace is not installed (scripts/install_audio_tools.sh)";
     WorkDir work;
-    WriteWholeFile(work.path("in.wav"), SimpleWav(2, 48000, 16, TestSamples(4800, 2, 16)));
+    // Over a second: the sizes are updated once during the run.
+    WriteWholeFile(work.path("in.wav"), SimpleWav(2, 48000, 16, TestSamples(52800, 2, 16)));
     for (const std::string& output : {work.path("out.wav"), std::string("stdout")}) {
         ProcessOptions options = EmbedderOptions(
-            work, {"-f", "-y", "-e", "trace=fsync,fdatasync,write", "-o", work.path("t"),
-                   EmbedderToolPath(), work.path("in.wav"), output});
+            work, {"-f", "-y", "-e", "trace=fsync,fdatasync,write,pwrite64", "-o", work.path("t"),
+                   EmbedderToolPath(), work.path("in.wav"), output, "--unpaced"});
         options.stdoutFile = work.path("out.raw");
         // The leak check cannot stop a traced process's threads; the other checks stay.
         options.env["ASAN_OPTIONS"] = "detect_leaks=0";
         ASSERT_EQ(RunProcess(strace, options).exitStatus, 0);
+        const std::string trace = TextOf(ReadWholeFile(work.path("t")));
         const std::string order =
             output == "stdout"
                 ? "fdatasync\\(1<" + work.path("out.raw") + ">\\) = 0\n(?![\\s\\S]*write\\(1<)"
                 : "fdatasync\\(.*\\) = 0\n.*fsync\\(\\d+<" + work.dir() +
                       ">\\) = 0\n[\\s\\S]*\"\\[SUCCESS";
-        EXPECT_TRUE(std::regex_search(TextOf(ReadWholeFile(work.path("t"))), std::regex(order)));
+        EXPECT_TRUE(std::regex_search(trace, std::regex(order)));
+        if (output == "stdout") continue;
+        // Both sizes of a 44-byte header in one write, never one without the other.
+        EXPECT_TRUE(std::regex_search(trace, std::regex("pwrite64\\(.*, 40, 4\\) = 40")));
+        EXPECT_FALSE(std::regex_search(trace, std::regex("pwrite64\\(.*, 4, 40\\)"))) << trace;
+    }
+}
+
+// The run works on the output's descriptors, not on its path: a directory renamed during the
+// run, and another made under its old name, change nothing.
+TEST(E2eOutputSafetyTest, OutputDirectoryRenamedDuringTheRunChangesNothing) {
+    for (const bool newUnderOldName : {false, true}) {
+        SCOPED_TRACE(newUnderOldName ? "a new directory under the old name" : "renamed");
+        WorkDir dir;
+        const ByteVector samples = TestSamples(24000, 2, 16);
+        WriteWholeFile(dir.path("in.wav"), SimpleWav(2, 48000, 16, samples));
+        std::filesystem::create_directory(dir.path("dd"));
+        ChildProcess child(EmbedderToolPath(),
+                           EmbedderOptions(dir, {dir.path("in.wav"), dir.path("dd/out.wav")}));
+        ASSERT_TRUE(WaitForTraceOf(child, dir, "AddAudioBuffer"));
+        std::filesystem::rename(dir.path("dd"), dir.path("dd2"));
+        if (newUnderOldName) std::filesystem::create_directory(dir.path("dd"));
+        const ProcessResult result = child.Finish();
+        EXPECT_EQ(result.exitStatus, 0) << result.out;
+        const WrittenWav wav = ReadWrittenWav(dir.path("dd2/out.wav"));
+        EXPECT_TRUE(wav.complete) << wav.problem;
+        EXPECT_EQ(WithoutMark(wav.samples, 16), WithoutMark(samples, 16));
     }
 }
 
@@ -380,7 +488,8 @@ TEST(E2eOutputSafetyTest, StandardOutputOntoTheInputIsRefused) {
 
 // A program started with standard descriptors closed would open its input and output on them;
 // a console line (a library warning, printed even when silent) then lands in the audio. Raw
-// standard input opens no file: the output is then the first file the run opens.
+// standard input opens no file: an earlier output is then the first file the run opens, and
+// the warning about a partial last frame comes after it.
 TEST(E2eOutputSafetyTest, ClosedStandardDescriptorsCannotReceiveConsoleLines) {
     struct Row {
         const char* closing;
@@ -412,7 +521,12 @@ TEST(E2eOutputSafetyTest, ClosedStandardDescriptorsCannotReceiveConsoleLines) {
                 // library cannot read.
                 options.env = {{"PELLION_STANDIN_FAULTS", "message@Initialize=1:7:careful;unread"}};
                 options.stdinDevNull = !row.rawInput;
-                if (row.rawInput) options.stdinChunks = StdinAtOnce(samples);
+                if (row.rawInput) {
+                    WriteWholeFile(dir.path("out.wav"), SimpleWav(1, 48000, 16, Pattern(960)));
+                    ByteVector sent = samples;
+                    sent.push_back(0x5A);
+                    options.stdinChunks = StdinAtOnce(sent);
+                }
                 const ProcessResult result = RunProcess("/bin/sh", options);
                 EXPECT_EQ(result.exitStatus, 0) << result.err;
                 const WrittenWav wav = ReadWrittenWav(dir.path("out.wav"));

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -120,6 +121,36 @@ TEST(E2eWavToolsReadBackTest, SoxReadsAFifoOutputWhole) {
     EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
     EXPECT_EQ(sox_.Finish().exitStatus, 0);
     EXPECT_EQ(WithoutMark(ReadWholeFile(work.path("got.raw")), 24), WithoutMark(samples, 24));
+}
+
+// Standard output as the WAV output holds the audio and no console byte: tools at the other
+// end of a pipe read every frame, and a file it is redirected to gets the same bytes as the
+// file named directly.
+TEST(E2eWavToolsReadBackTest, AWavOnStandardOutputIsReadWholeThroughAPipeOrAFile) {
+    REQUIRE_PROGRAM(sox, "sox", "sox");
+    REQUIRE_PROGRAM(ffmpeg, "ffmpeg", "ffmpeg");
+    WorkDir work;
+    const ByteVector samples = TestSamples(30000, 2, 16);
+    const std::string named = Embed(work, SimpleWav(2, 48000, 16, samples));
+    // $0 the program, $1 the input; each line leaves its audio in got.wav or got.raw.
+    for (const std::string script :
+         {"\"$0\" \"$1\" /dev/stdout | sox -t wav - -t raw got.raw",
+          "\"$0\" \"$1\" /dev/stdout | ffmpeg -v error -f wav -i - -f s16le got.raw",
+          "\"$0\" \"$1\" /dev/stdout > got.wav"}) {
+        SCOPED_TRACE(script);
+        ProcessOptions options =
+            EmbedderOptions(work, {"-c", "cd '" + work.dir() + "' && " + script, EmbedderToolPath(),
+                                   work.path("in.wav")});
+        const ProcessResult result = RunProcess("/bin/sh", options);
+        EXPECT_EQ(result.exitStatus, 0) << result.err;
+        EXPECT_NE(result.err.find("[SUCCESS]\n"), std::string::npos) << result.err;
+        if (std::filesystem::exists(work.path("got.wav"))) {
+            EXPECT_EQ(ReadWholeFile(work.path("got.wav")), ReadWholeFile(named));
+            continue;
+        }
+        EXPECT_EQ(WithoutMark(ReadWholeFile(work.path("got.raw")), 16), WithoutMark(samples, 16));
+        std::filesystem::remove(work.path("got.raw"));
+    }
 }
 
 }  // namespace
