@@ -6,11 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "output_claim.h"
 #include "test_files.h"
 #include "wav_fixture.h"
 #include "wav_header.h"
@@ -264,6 +267,41 @@ TEST(WavWriterTest, OutputHeldByAnotherWriterIsInUseAndUntouched) {
     WavWriter third;
     ASSERT_EQ(first.Open("/dev/null", 2, 48000, 16), kWavWriterSuccess);
     EXPECT_EQ(third.Open("/dev/null", 2, 48000, 16), kWavWriterSuccess);
+}
+
+// However a new file is made, its name appears only once it holds what was written first, and
+// nothing else is left in the directory; a replacement takes an earlier file's name whole,
+// with its mode, while the earlier file stays locked.
+TEST(OutputClaimTest, NewFilesAndReplacementsTakeTheirNameWhole) {
+    const ByteVector header = Pattern(44, 5);
+    for (const auto how : {OutputClaim::NewFile::kUnnamed, OutputClaim::NewFile::kTempName,
+                           OutputClaim::NewFile::kDirectly}) {
+        WorkDir work;
+        const std::string path = work.path("out.wav");
+        OutputClaim claim;
+        ASSERT_EQ(claim.Take(path.c_str(), how), kWavWriterSuccess);
+        EXPECT_EQ(access(path.c_str(), F_OK) == 0, how == OutputClaim::NewFile::kDirectly);
+        ASSERT_EQ(pwrite(claim.descriptor(), header.data(), header.size(), 0), 44);
+        ASSERT_TRUE(claim.GiveName());
+        EXPECT_EQ(ReadWholeFile(path), header);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(work.dir()), {}), 1);
+    }
+    WorkDir work;
+    const std::string path = work.path("out.wav");
+    WriteWholeFile(path, "earlier");
+    ASSERT_EQ(chmod(path.c_str(), 0604), 0);
+    OutputClaim claim;
+    ASSERT_EQ(claim.Take(path.c_str(), OutputClaim::NewFile::kUnnamed), kWavWriterSuccess);
+    const int replacement = claim.MakeReplacement();
+    ASSERT_GE(replacement, 0);
+    EXPECT_EQ(ReadWholeFile(path), ByteVector({'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
+    ASSERT_EQ(pwrite(replacement, header.data(), header.size(), 0), 44);
+    ASSERT_TRUE(claim.SwapIn());
+    EXPECT_EQ(ReadWholeFile(path), header);
+    EXPECT_EQ(StatOf(path).st_mode & 0777, 0604u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(work.dir()), {}), 1);
+    WavWriter other;
+    EXPECT_EQ(other.Open(path.c_str(), 2, 48000, 16), kWavWriterInUse);
 }
 
 // A run killed at any moment leaves a file that readers take whole up to the last second.
