@@ -103,8 +103,9 @@ private:
     EmbedderListener listener_;
     EmbedderHandle embedder_;
     CorvidaUtils::ExceptionSdk library_;
-    bool initialized_ = false;    // Initialize succeeded: the job must be ended
-    bool outputStarted_ = false;  // the output path holds this run's output
+    bool initialized_ = false;         // Initialize succeeded: the job must be ended
+    bool outputStarted_ = false;       // the output path holds this run's output
+    bool readingBeforeAudio_ = false;  // the first read failed
     FeedProgress fed_;
 };
 
@@ -161,7 +162,10 @@ void Run::Feed() {
     TimecodeKeeper timecode;
     AudioBlock block;
     while (FeedingGoesOn()) {
+        // Until it returns, a failure is the input's, before any audio of this run.
+        readingBeforeAudio_ = fed_.blocks == 0;
         const ReadOutcome read = source_.Read(block);
+        readingBeforeAudio_ = false;
         if (read == ReadOutcome::kStopped) {
             fed_.stopped = true;
             break;
@@ -238,8 +242,9 @@ RunOutcome Run::End() {
         }
     }
     embedder_.reset();
-    // A run whose job never started leaves the output path as it found it.
-    if (jobStarted) {
+    // A run whose job never started, or whose input failed before its first block (standard
+    // input that holds a WAV stream), leaves the output path as it found it.
+    if (jobStarted && !readingBeforeAudio_) {
         sink_.Close();
     } else {
         sink_.Discard();
