@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e_embedder_support.h"
@@ -120,6 +121,29 @@ TEST(E2eWavToolsReadBackTest, SoxReadsAFifoOutputWhole) {
     EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
     EXPECT_EQ(sox_.Finish().exitStatus, 0);
     EXPECT_EQ(WithoutMark(ReadWholeFile(work.path("got.raw")), 24), WithoutMark(samples, 24));
+}
+
+// A WAV stream that a tool writes to a pipe, its sizes unknown, is read whole, through "-" too,
+// with the chunks before the audio: ffmpeg names itself in a LIST/INFO chunk.
+TEST(E2eWavToolsReadBackTest, WavStreamsFromAPipeAreReadWhole) {
+    REQUIRE_PROGRAM(sox, "sox", "sox");
+    REQUIRE_PROGRAM(ffmpeg, "ffmpeg", "ffmpeg");
+    WorkDir work;
+    for (const auto& [tool, input] : std::vector<std::pair<std::string, std::string>>{
+             {ffmpeg + " -v error -f lavfi -i sine=r=48000:d=0.5 -ac 2 -f wav -", "/dev/stdin"},
+             {sox + " -D -n -r 48000 -c 2 -b 16 -t wav - synth 0.5 sine 440", "-"}}) {
+        SCOPED_TRACE(tool);
+        const std::string chain = tool + " | tee " + work.path("in.wav") + " | " +
+                                  EmbedderToolPath() + " " + input + " " + work.path("out.wav");
+        ASSERT_EQ(RunProcess("/bin/sh", EmbedderOptions(work, {"-c", chain})).exitStatus, 0);
+        const ByteVector stream = ReadWholeFile(work.path("in.wav"));
+        const ByteVector audio = ReadWrittenWav(work.path("out.wav")).samples;
+        ASSERT_EQ(audio.size(), 96000u);
+        EXPECT_EQ(WithoutMark(audio, 16),
+                  WithoutMark(ByteVector(stream.end() - 96000, stream.end()), 16));
+        EXPECT_EQ(ParseWavLayout(ReadWholeFile(work.path("out.wav"))).Find("LIST") != nullptr,
+                  input == "/dev/stdin");
+    }
 }
 
 }  // namespace
