@@ -105,7 +105,7 @@ private:
     CorvidaUtils::ExceptionSdk library_;
     bool initialized_ = false;         // Initialize succeeded: the job must be ended
     bool outputStarted_ = false;       // the output path holds this run's output
-    bool readingBeforeAudio_ = false;  // the first read failed
+    bool readingBeforeAudio_ = false;  // the first block is being read, or its read failed
     FeedProgress fed_;
 };
 
