@@ -44,10 +44,10 @@ ReadOutcome RawInputSource::Read(AudioBlock& block) {
     const int readError = errno;
     if (firstRead_) {
         firstRead_ = false;
+        refused_ = BeginsAsWav(samples_.data(), bytes);
         CorvidaUtils::CodeException checker;
         checker.cause = kWavOnRawInput;
-        checker.Check(!BeginsAsWav(samples_.data(), bytes), CorvidaUtils::kIoError,
-                      "Reading error");
+        checker.Check(!refused_, CorvidaUtils::kIoError, "Reading error");
     }
     // Whole frames only: a partial one would fail the embedder, or pass downstream and
     // misalign every later reader of the output.

@@ -15,9 +15,11 @@ public:
     std::string Name() const override { return "stdin"; }
     InputIdentity Identity() const override { return InputIdentity{"", fileno(stdin)}; }
     ReadOutcome Read(AudioBlock& block) override;
+    bool Refused() const override { return refused_; }
 
 private:
     const bool bigEndian_;
     bool (*const stopRequested_)();
     bool firstRead_ = true;
+    bool refused_ = false;
 };

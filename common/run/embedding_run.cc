@@ -103,9 +103,8 @@ private:
     EmbedderListener listener_;
     EmbedderHandle embedder_;
     CorvidaUtils::ExceptionSdk library_;
-    bool initialized_ = false;         // Initialize succeeded: the job must be ended
-    bool outputStarted_ = false;       // the output path holds this run's output
-    bool readingBeforeAudio_ = false;  // the first block is being read, or its read failed
+    bool initialized_ = false;    // Initialize succeeded: the job must be ended
+    bool outputStarted_ = false;  // the output path holds this run's output
     FeedProgress fed_;
 };
 
@@ -162,10 +161,7 @@ void Run::Feed() {
     TimecodeKeeper timecode;
     AudioBlock block;
     while (FeedingGoesOn()) {
-        // Until it returns, a failure is the input's, before any audio of this run.
-        readingBeforeAudio_ = fed_.blocks == 0;
         const ReadOutcome read = source_.Read(block);
-        readingBeforeAudio_ = false;
         if (read == ReadOutcome::kStopped) {
             fed_.stopped = true;
             break;
@@ -242,9 +238,9 @@ RunOutcome Run::End() {
         }
     }
     embedder_.reset();
-    // A run whose job never started, or whose input failed before its first block (standard
+    // A run whose job never started, or whose input was refused for what it holds (standard
     // input that holds a WAV stream), leaves the output path as it found it.
-    if (jobStarted && !readingBeforeAudio_) {
+    if (jobStarted && !source_.Refused()) {
         sink_.Close();
     } else {
         sink_.Discard();
