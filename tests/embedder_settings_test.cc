@@ -219,7 +219,7 @@ TEST(EmbedderSettingsTest, UnknownOptions) {
     EXPECT_EQ(ReadError({"in.wav", "out.wav", "--Record=x"}), "Unknown option --Record");
     EXPECT_EQ(ReadError({"in.wav", "out.wav", "--silent", "--one", "--two"}),
               "Unknown option --one");
-    EXPECT_EQ(ReadError({"in.wav", "out.wav", "-"}), "Unknown option -");
+    EXPECT_EQ(ReadError({"in.wav", "out.wav", "-"}), "Too much arguments (2 expected)");
     EXPECT_EQ(ReadError({"in.wav", "out.wav", "--", "x"}), "Too much arguments (2 expected)");
     EXPECT_EQ(ReadError({"in.wav", "out.wav", "--"}), "Unknown option --");
 }

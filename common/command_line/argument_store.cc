@@ -31,7 +31,8 @@ void ArgumentStore::parse(int32_t argumentCount, const char* const* argumentVect
         // The vector ends at a null element whatever argc says.
         if (argv[index] == nullptr) break;
         std::string argument = trimWhitespace(argv[index]);
-        if (argument.empty() || argument.front() != '-') {
+        // A lone "-" names a standard stream, as audio tools have it.
+        if (argument.empty() || argument.front() != '-' || argument == "-") {
             positionalArguments.push_back(std::move(argument));
             continue;
         }

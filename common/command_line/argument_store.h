@@ -17,8 +17,8 @@ std::string trimWhitespace(std::string_view text);
 class ArgumentStore {
 public:
     // Every element of `argv` after the first, trimmed: one that begins with "-" is an
-    // option "name" or "name=value" (only the first "=" separates), anything else is a
-    // positional argument. `argv` is borrowed and must outlive the store.
+    // option "name" or "name=value" (only the first "=" separates), anything else, and a
+    // lone "-", is a positional argument. `argv` is borrowed and must outlive the store.
     void parse(int32_t argc, const char* const* argv);
 
     // The queries below mark the option as asked for.

@@ -52,6 +52,9 @@ public:
     // The next block: kEnd at the end of the input, kStopped when a stop signal ended a read
     // that brought nothing. Raises a CodeException on a read error.
     virtual ReadOutcome Read(AudioBlock& block) = 0;
+    // Read raised because the input is not what the command line said, before any of it was
+    // fed: the run leaves the output as it found it.
+    virtual bool Refused() const { return false; }
 
 protected:
     uint64_t FrameBytes() const { return format_.nbChannels * (format_.bitsPerSample / 8); }

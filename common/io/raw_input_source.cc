@@ -5,8 +5,25 @@
 
 #include "code_exception.h"
 #include "result_codes.h"
+#include "riff.h"
 #include "sample_conversion.h"
 #include "system_cause.h"
+
+namespace {
+
+constexpr char kWavOnRawInput[] =
+    "standard input holds a WAV stream, not raw PCM; give it as the input file instead, without "
+    "the --stdin- options: pellion-embed - outputFile";
+
+// A WAV header read as samples would be embedded as a burst of noise, and the stream's format
+// taken from the command line instead of from the header.
+bool BeginsAsWav(const uint8_t* bytes, uint64_t size) {
+    if (size < 12 || LoadU32(bytes + 8) != FourCc("WAVE")) return false;
+    const uint32_t form = LoadU32(bytes);
+    return form == FourCc("RIFF") || form == FourCc("RF64") || form == FourCc("RIFX");
+}
+
+}  // namespace
 
 RawInputSource::RawInputSource(const WavPcmFormat& format, bool bigEndian, bool (*stopRequested)())
     : bigEndian_(bigEndian), stopRequested_(stopRequested) {
@@ -25,6 +42,13 @@ ReadOutcome RawInputSource::Read(AudioBlock& block) {
     errno = 0;
     uint64_t bytes = std::fread(samples_.data(), 1, samples_.size(), stdin);
     const int readError = errno;
+    if (firstRead_) {
+        firstRead_ = false;
+        refused_ = BeginsAsWav(samples_.data(), bytes);
+        CorvidaUtils::CodeException checker;
+        checker.cause = kWavOnRawInput;
+        checker.Check(!refused_, CorvidaUtils::kIoError, "Reading error");
+    }
     // Whole frames only: a partial one would fail the embedder, or pass downstream and
     // misalign every later reader of the output.
     const uint64_t frameBytes = FrameBytes();

@@ -1,5 +1,7 @@
 #include "wav_file_source.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <utility>
 
@@ -7,6 +9,9 @@
 #include "system_cause.h"
 
 namespace {
+
+// The input name of standard input as a WAV stream, as audio tools name it.
+constexpr char kStandardInputName[] = "-";
 
 // What the file holds, and the command that turns it into one the run takes, where there is
 // one.
@@ -26,8 +31,18 @@ WavFileSource::WavFileSource(std::string path, bool (*stopRequested)(), bool pac
     reader_.SetStopCheck(stopRequested);
 }
 
+// Standard input is read where it is open: opened again by name, a socket could not be.
+bool WavFileSource::IsStandardInput() const {
+    return path_ == kStandardInputName;
+}
+
+InputIdentity WavFileSource::Identity() const {
+    return IsStandardInput() ? InputIdentity{"", STDIN_FILENO} : InputIdentity{path_, -1};
+}
+
 void WavFileSource::Open() {
-    const int32_t opened = reader_.Open(path_.c_str(), &format_);
+    const int32_t opened = IsStandardInput() ? reader_.Open(STDIN_FILENO, &format_)
+                                             : reader_.Open(path_.c_str(), &format_);
     CorvidaUtils::ExceptionWavParser checker;
     if (opened == kWavReaderUnsupported) {
         checker.cause = UnsupportedCause(path_, reader_.WhyUnsupported());
@@ -67,8 +82,14 @@ ReadOutcome WavFileSource::Read(AudioBlock& block) {
     }
     // A read that brings no whole frame ends the input: taken for a block, it would feed empty
     // blocks, for ever if the reader makes no progress.
-    if (result == kWavReaderEndOfData || frames <= 0) return ReadOutcome::kEnd;
+    if (result == kWavReaderEndOfData || frames <= 0) {
+        // What the end of a stream found after its audio.
+        for (const std::string& note : reader_.TakeNotes()) {
+            std::fprintf(stderr, "%s\n", note.c_str());
+        }
+        return ReadOutcome::kEnd;
+    }
     Deliver(static_cast<uint64_t>(frames) * FrameBytes(), block);
-    block.mediaTime = mediaTime;
+    if (!reader_.IsStream()) block.mediaTime = mediaTime;
     return ReadOutcome::kBlock;
 }

@@ -238,8 +238,9 @@ RunOutcome Run::End() {
         }
     }
     embedder_.reset();
-    // A run whose job never started leaves the output path as it found it.
-    if (jobStarted) {
+    // A run whose job never started, or whose input was refused for what it holds (standard
+    // input that holds a WAV stream), leaves the output path as it found it.
+    if (jobStarted && !source_.Refused()) {
         sink_.Close();
     } else {
         sink_.Discard();
