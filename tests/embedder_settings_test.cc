@@ -224,19 +224,6 @@ TEST(EmbedderSettingsTest, UnknownOptions) {
     EXPECT_EQ(ReadError({"in.wav", "out.wav", "--"}), "Unknown option --");
 }
 
-TEST(EmbedderSettingsTest, CommandLineErrorsGoToStandardErrorOnlyWithRawOutput) {
-    const auto console = [](const Args& args) {
-        ParsedCommandLine line(args);
-        return &embedder_tool::consoleForCommandLineError(line.store);
-    };
-    EXPECT_EQ(console({"in.wav", "stdout"}), &std::cerr);
-    EXPECT_EQ(console({"stdin", "stdout", "third"}), &std::cerr);
-    EXPECT_EQ(console({"in.wav", "out.wav"}), &std::cout);
-    EXPECT_EQ(console({"in.wav", "STDOUT"}), &std::cout);
-    EXPECT_EQ(console({"stdout"}), &std::cout);  // that is the input
-    EXPECT_EQ(console({}), &std::cout);
-}
-
 TEST(EmbedderSettingsTest, UsageWithoutArgumentVectorNamesTheTool) {
     std::ostringstream out;
     embedder_tool::printUsage(0, nullptr, out);

@@ -78,3 +78,9 @@ std::optional<std::string> ArgumentStore::firstPendingOption() const {
     if (pendingOptionNames.empty()) return std::nullopt;
     return pendingOptionNames.front();
 }
+
+std::optional<std::vector<std::string>> ArgumentStore::peekOption(std::string_view name) const {
+    const auto found = optionValues.find(name);
+    if (found == optionValues.end()) return std::nullopt;
+    return found->second;
+}

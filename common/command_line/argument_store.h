@@ -29,6 +29,10 @@ public:
     // the option was given more than once.
     bool getSingleValue(std::string_view name, std::string& value);
 
+    // The values of an option, without marking it as asked for: for what must be known before
+    // the command line is read (where its errors go).
+    std::optional<std::vector<std::string>> peekOption(std::string_view name) const;
+
     size_t positionalArgumentCount() const { return positionalArguments.size(); }
     const std::string& positionalArgument(size_t index) const {
         return positionalArguments.at(index);

@@ -23,7 +23,7 @@ public:
     ReadOutcome Read(AudioBlock& block) override;
 
 private:
-    void WarnIfShort() const;
+    void WarnIfShort();
     bool IsStandardInput() const;
 
     const std::string path_;

@@ -33,7 +33,7 @@ constexpr uint32_t kFmtId = FourCc("fmt ");
 constexpr uint32_t kDataId = FourCc("data");
 
 // "WXav" as it has always read (see result/kept_texts.h).
-constexpr char kDataSizeWarning[] = "Warning: error reading WXav chunk\n";
+constexpr char kDataSizeWarning[] = "Warning: error reading WXav chunk";
 
 bool ReadBytes(std::FILE* file, uint8_t* bytes, size_t count) {
     return std::fread(bytes, 1, count, file) == count;
@@ -99,6 +99,7 @@ void WavReader::Reset() {
     haveDs64_ = false;
     ds64DataSize_ = 0;
     carried_ = WavCarriedItems();
+    warnings_.clear();
     policy_.emplace(carried_.notes);
     systemError_ = 0;
     unsupported_ = UnsupportedInput();
@@ -261,7 +262,7 @@ int32_t WavReader::LocateData() {
     uint8_t raw[4];
     const bool haveSize = ReadBytes(file_.get(), raw, sizeof raw);
     // A file cut off inside the data chunk header still opens, with no samples.
-    if (!haveSize) std::fputs(kDataSizeWarning, stderr);
+    if (!haveSize) warnings_.emplace_back(kDataSizeWarning);
     const uint32_t sizeField = haveSize ? LoadU32(raw) : 0;
 
     if (stream_) return LocateStreamData(haveSize, sizeField);

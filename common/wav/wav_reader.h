@@ -57,6 +57,9 @@ public:
     bool IsStream() const { return stream_; }
     // The notes made since the carried items were taken: at the end of a stream's audio.
     std::vector<std::string> TakeNotes() { return std::move(carried_.notes); }
+    // Warnings about the file opened last (one whose data chunk header is cut off), one line
+    // each, for the caller to show.
+    std::vector<std::string> TakeWarnings() { return std::move(warnings_); }
     // The system's reason (errno) of the last failure to open or read, or 0.
     int SystemError() const { return systemError_; }
     // The audio bytes the header claims beyond the end of the file, or 0.
@@ -132,6 +135,7 @@ private:
     bool haveDs64_ = false;
     uint64_t ds64DataSize_ = 0;
     WavCarriedItems carried_;
+    std::vector<std::string> warnings_;
     bool (*stopRequested_)() = nullptr;
     // What the walk carries of the file opened last, and its notes.
     std::optional<CarriedChunkPolicy> policy_;
