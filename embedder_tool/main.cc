@@ -74,9 +74,11 @@ int main(int argc, char** argv) {
     ArgumentStore store;
     EmbedderSettings settings;
     const auto printUsage = [&](std::ostream& out) { embedder_tool::printUsage(argc, argv, out); };
+    const std::string name = programName(argc, argv, "pellion-embed");
     // A command-line error, with its usage text, goes where the command line said the console
     // goes: only the settings reader knows that before the settings are read.
     if (const std::optional<int> status = ReadCommandLine(
+            name,
             [&] {
                 store.parse(argc, argv);
                 embedder_tool::readEmbedderSettings(store, settings);
@@ -85,7 +87,6 @@ int main(int argc, char** argv) {
             printUsage)) {
         return *status;
     }
-    const std::string name = programName(argc, argv, "pellion-embed");
     if (const std::optional<int> status = AnswerHelpOrVersion(store, name)) return *status;
 
     RunProgram program;

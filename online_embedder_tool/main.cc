@@ -89,7 +89,9 @@ int main(int argc, char** argv) {
     ArgumentStore store;
     OnlineEmbedderSettings settings;
     const auto printUsage = [&](std::ostream& out) { online_tool::printUsage(argc, argv, out); };
+    const std::string name = programName(argc, argv, "pellion-embed-online");
     if (const std::optional<int> status = ReadCommandLine(
+            name,
             [&] {
                 store.parse(argc, argv);
                 // The store keeps its own copies: the password need not stay readable in the
@@ -107,7 +109,6 @@ int main(int argc, char** argv) {
             printUsage)) {
         return *status;
     }
-    const std::string name = programName(argc, argv, "pellion-embed-online");
     if (const std::optional<int> status = AnswerHelpOrVersion(store, name)) return *status;
 
     StreamSettings streams;
