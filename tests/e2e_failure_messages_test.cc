@@ -178,6 +178,21 @@ TEST(E2eFailureMessagesTest, EachFailureSaysWhatAndWhy) {
         EXPECT_EQ(row.exitStatus == 43 ? out.substr(0, out.find('\n')) : LastConsoleLine(out),
                   row.resultLine);
         EXPECT_EQ(result.err, Expand(row.standardError, root));
+        // With a log for machines, standard error holds JSON Lines only, ending with the
+        // result, whose code is the exit status.
+        options.args.push_back("--log-format=json");
+        const ProcessResult logged =
+            RunProcess(online ? OnlineEmbedderToolPath() : EmbedderToolPath(), options);
+        EXPECT_EQ(logged.exitStatus, row.exitStatus);
+        const std::string last = JqOfLines(
+            "[.[-1] | .event, .code, .exitStatus, (.cause != null)] + [all(.[]; .time and "
+            ".program and .event)]",
+            logged.err);
+        if (!last.empty()) {
+            EXPECT_EQ(last, "[\"result\"," + std::to_string(row.exitStatus) + "," +
+                                std::to_string(row.exitStatus) + "," +
+                                (row.exitStatus != 0 ? "true" : "false") + ",true]");
+        }
     }
     // Refused before its first block, the run takes back the file it created.
     EXPECT_NE(access(dir.path("raw.wav").c_str(), F_OK), 0);
