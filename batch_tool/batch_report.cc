@@ -114,6 +114,7 @@ void BatchReport::Begin(size_t files, double audioToEmbed) {
 void BatchReport::FileEnded(const FileResult& result) {
     ++counts_[static_cast<int>(result.outcome)];
     if (result.outcome == Outcome::kEmbedded) audioEmbedded_ += result.audioSeconds.value_or(0);
+    if (result.outcome != Outcome::kSkipped) audioDone_ += result.audioSeconds.value_or(0);
     if (result.outcome == Outcome::kFailed) failures_.push_back(result);
     if (summary_ && !summaryError_) {
         // One write a line: a batch killed at any instant leaves whole lines.

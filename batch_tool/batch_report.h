@@ -49,6 +49,7 @@ private:
     size_t files_ = 0;
     double audioToEmbed_ = 0;
     double audioEmbedded_ = 0;
+    double audioDone_ = 0;  // of the files to embed, embedded or failed
     size_t counts_[3] = {0, 0, 0};
     bool barShown_ = false;
     std::vector<FileResult> failures_;
