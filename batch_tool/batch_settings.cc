@@ -28,11 +28,10 @@ namespace batch_tool {
 
 BatchSettings readBatchSettings(ArgumentStore& store, uint32_t cores) {
     BatchSettings settings;
-    checkCommandLine(store.positionalArgumentCount() == 0,
-                     store.positionalArgumentCount() == 0
-                         ? ""
-                         : "Unexpected argument " + store.positionalArgument(0) +
-                               " (the batch takes options only)");
+    if (store.positionalArgumentCount() > 0) {
+        raiseCommandLineError("Unexpected argument " + store.positionalArgument(0) +
+                              " (the batch takes options only)");
+    }
     settings.inputDirectory = ReadPath(store, "--input-dir");
     settings.manifest = ReadPath(store, "--manifest");
     checkCommandLine(settings.inputDirectory.has_value() != settings.manifest.has_value(),
