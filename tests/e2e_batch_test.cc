@@ -207,7 +207,7 @@ TEST(E2eBatchTest, KilledAtSeveralInstantsAndRunAgainEveryFileIsDeliveredOnceAnd
     polling = false;
     poller.join();
     EXPECT_EQ(partial, "") << "final names seen partial";
-    EXPECT_GT(polls.load(), 100);
+    EXPECT_GT(polls.load(), 10) << "the run ended before the poller looked";
     EXPECT_EQ(delivered().size(), static_cast<size_t>(kFiles));
     EXPECT_EQ(FilesUnder(out).size(), 2u * kFiles) << "outputs and their records, nothing else";
 }
