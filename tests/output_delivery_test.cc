@@ -49,9 +49,13 @@ TEST_F(OutputDeliveryTest, ADeliveredOutputIsSkippedUntilItOrItsInputChanges) {
     const std::vector<std::pair<const char*, std::function<void()>>> changes = {
         {"input rewritten", [&] { rewriteInput("INPUT"); }},
         {"input grown", [&] { rewriteInput("input!"); }},
-        {"output replaced",
+        {"output replaced by the same bytes and time",
          [&] {
+             struct stat delivered {};
+             stat(item_.output.c_str(), &delivered);
              WriteWholeFile(item_.output + ".new", std::string("embedded"));
+             const timespec times[2] = {delivered.st_atim, delivered.st_mtim};
+             utimensat(AT_FDCWD, (item_.output + ".new").c_str(), times, 0);
              rename((item_.output + ".new").c_str(), item_.output.c_str());
          }},
         {"output removed", [&] { unlink(item_.output.c_str()); }},
