@@ -10,13 +10,17 @@
 #      `dd bs=2048` on the same pipe, measured in turn;
 #   3. peak resident memory for a minute and for an hour of standard input;
 #   4. start-up: from exec to the first watermarked byte on standard output;
-#   5. capacity: the most paced runs the machine carries at once, each block on time.
+#   5. capacity: the most paced runs the machine carries at once, each block on time;
+#   6. unpaced WAV to WAV against sox copying the same file, and the final sync;
+#   7. a batch: pellion-embed-batch --jobs=2 on 50 files against `parallel -j2 sox` copying
+#      the same files (the floor of reading and writing them), and --jobs=1 against --jobs=2,
+#      with the CPU each child uses.
 #
 # usage: bench/run_benchmarks.sh [--quick] [--only=LIST] [--build-dir=DIR] [--rounds=N]
 #                                [--paced-seconds=S] [--capacity-from=N] [--capacity-max=N]
 #
 #   --quick          shorter inputs, fewer rounds and tries (about 4 minutes instead of 20)
-#   --only           the figures to measure, by number, comma-separated (default: all, 1 to 6)
+#   --only           the figures to measure, by number, comma-separated (default: all, 1 to 7)
 #   --build-dir      where to build (default: build-bench in the source tree); the build uses
 #                    the project's default type, RelWithDebInfo, like scripts/build_and_test.sh
 #   --rounds         rounds of the pacing comparison (default 6; --quick 2)
@@ -33,7 +37,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="$ROOT/build-bench"
 QUICK=0
-ONLY="1,2,3,4,5,6"
+ONLY="1,2,3,4,5,6,7"
 ROUNDS=""
 CAPACITY_FROM=100
 CAPACITY_MAX=400
@@ -66,6 +70,7 @@ if [ "$QUICK" -eq 1 ]; then
     STARTUP_REPEATS=5
     CAPACITY_SECONDS=8
     CAPACITY_TRIES=1
+    BATCH_SECONDS=10
 else
     PACED_SECONDS=20
     ROUNDS="${ROUNDS:-6}"
@@ -74,7 +79,9 @@ else
     STARTUP_REPEATS=11
     CAPACITY_SECONDS=20
     CAPACITY_TRIES=3
+    BATCH_SECONDS=30
 fi
+BATCH_FILES=50
 # Durations are multiples of 4 s, a whole number of 512-frame blocks, so that every block of
 # the floor and of the program is a whole one.
 PACED_SECONDS="${PACED_OPTION:-$PACED_SECONDS}"
@@ -95,8 +102,9 @@ RAW_OPTIONS=(--stdin-sampling-rate=48000 --stdin-nb-channels=2 --stdin-bits-per-
 echo "Building in $BUILD ..."
 cmake -S "$ROOT" -B "$BUILD" >/dev/null
 cmake --build "$BUILD" -j2 --target pellion-embed make-test-signal bench-pcm-source bench-run \
-    bench-floor bench-lateness bench-release-shim >/dev/null
+    bench-floor bench-lateness bench-release-shim pellion-embed-batch >/dev/null
 EMBED="$BUILD/bin/pellion-embed"
+BATCH="$BUILD/bin/pellion-embed-batch"
 SIGNAL="$BUILD/tools/make-test-signal"
 SOURCE="$BUILD/bench/bench-pcm-source"
 MEASURE="$BUILD/bench/bench-run"
@@ -534,6 +542,88 @@ if want 6; then
     else
         echo "  (strace is not installed: the syncs are not timed)"
     fi
+    rm -rf "$DISK"
+    echo
+fi
+
+# --- 7. a batch against parallel -j2 sox -------------------------------------------------
+
+if want 7; then
+    echo "7. A batch of $BATCH_FILES files of ${BATCH_SECONDS} s (48 kHz stereo 16-bit) on the build's" \
+        "disk: pellion-embed-batch against parallel -j2 sox copying the same files (best of" \
+        "$THROUGHPUT_REPEATS, in turn)"
+    if ! command -v parallel >/dev/null && [ "$(id -u)" -eq 0 ]; then
+        { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+            --no-install-recommends parallel; } >/dev/null 2>&1 || true
+    fi
+    DISK="$BUILD/bench-batch"
+    rm -rf "$DISK"
+    mkdir -p "$DISK/in"
+    for i in $(seq "$BATCH_FILES"); do
+        "$SIGNAL" "$DISK/in/take$i.wav" "$BATCH_SECONDS" 2 16 >/dev/null
+    done
+    audio=$((BATCH_FILES * BATCH_SECONDS))
+    load_before="$(load_average)"
+    counters_before="$(cpu_counters)"
+    declare -A best=() cpu=()
+    # measure NAME COMMAND...: keeps the best wall time of NAME and the CPU of that run.
+    measure() {
+        local name="$1" result wall
+        shift
+        rm -rf "$DISK/out"
+        mkdir -p "$DISK/out"
+        result="$("$MEASURE" --stdout=/dev/null -- "$@")"
+        [ "$(field status "$result")" = 0 ] || echo "  ($name failed with status $(field status "$result"))"
+        wall="$(field wall_s "$result")"
+        if [ -z "${best[$name]:-}" ] || [ "$(verdict "$wall < ${best[$name]}")" = ok ]; then
+            best[$name]="$wall"
+            cpu[$name]="$(calc "$(field user_s "$result") + $(field sys_s "$result")")"
+            [ -f "$DISK/summary.jsonl" ] && cp "$DISK/summary.jsonl" "$DISK/summary-$name.jsonl"
+        fi
+        rm -f "$DISK/summary.jsonl"
+    }
+    for _ in $(seq "$THROUGHPUT_REPEATS"); do
+        if command -v parallel >/dev/null && command -v sox >/dev/null; then
+            measure sox parallel -j2 sox {} "$DISK/out/{/}" ::: "$DISK"/in/*.wav
+        fi
+        for jobs in 2 1; do
+            measure "jobs$jobs" "$BATCH" --input-dir="$DISK/in" --output-dir="$DISK/out" \
+                --jobs="$jobs" --summary="$DISK/summary.jsonl"
+        done
+    done
+    busy="$(busy_share "$counters_before" "$(cpu_counters)")"
+    echo "   load average $load_before before, $(load_average) after; machine $(printf '%.1f' \
+        "$busy")% busy over the section"
+    # The CPU of each child, from the summary of the best run: median, in s and per s of audio.
+    child_cpu() {
+        grep -o '"cpuSeconds":[0-9.]*' "$DISK/summary-$1.jsonl" | cut -d: -f2 | sort -g |
+            awk -v seconds="$BATCH_SECONDS" '{ v[NR] = $1 }
+                END { m = v[int((NR + 1) / 2)]; printf "%.3f s (%.2f%% of its audio time)", m, 100 * m / seconds }'
+    }
+    # info LABEL VALUE: a figure without a target.
+    info() { printf '  %-46s %s\n' "$1" "$2"; }
+    for name in jobs2 jobs1 sox; do
+        [ -n "${best[$name]:-}" ] || continue
+        case "$name" in
+            jobs2) label="pellion-embed-batch --jobs=2" ;;
+            jobs1) label="pellion-embed-batch --jobs=1" ;;
+            sox) label="parallel -j2 sox in out (the floor)" ;;
+        esac
+        info "$label" "$(printf '%.2f s, %.0f s of audio per s' "${best[$name]}" \
+            "$(calc "$audio / ${best[$name]}")")"
+        info "  its CPU, all processes" "$(printf '%.2f s' "${cpu[$name]}")"
+    done
+    if [ -n "${best[sox]:-}" ]; then
+        ratio="$(calc "${best[jobs2]} / ${best[sox]}")"
+        row "--jobs=2 against the floor (wall)" "$(printf '%.2f' "$ratio")" "<= 1.25" \
+            "$(verdict "$ratio <= 1.25")"
+    else
+        echo "  (parallel or sox is not installed: no floor)"
+    fi
+    info "scaling, --jobs=1 wall over --jobs=2 wall" \
+        "$(printf '%.2f' "$(calc "${best[jobs1]} / ${best[jobs2]}")")"
+    info "CPU of a child (median), --jobs=2" "$(child_cpu jobs2)"
+    info "CPU of a child (median), --jobs=1" "$(child_cpu jobs1)"
     rm -rf "$DISK"
     echo
 fi

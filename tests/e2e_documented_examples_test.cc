@@ -118,8 +118,8 @@ const std::vector<std::pair<std::string, std::string>> kInputs = {
 
 TEST(E2eDocumentedExamplesTest, EveryShellExampleRunsOrSaysWhyNot) {
     int ran = 0, marked = 0, skipped = 0;
-    for (const std::string document :
-         {"README.md", "docs/usage.md", "man/pellion-embed.1", "man/pellion-embed-online.1"}) {
+    for (const std::string document : {"README.md", "docs/usage.md", "man/pellion-embed.1",
+                                       "man/pellion-embed-online.1", "man/pellion-embed-batch.1"}) {
         const std::vector<Example> examples = ExamplesOf(document);
         EXPECT_FALSE(examples.empty()) << "no shell example found in " << document;
         std::string definitions;  // variables that earlier examples of the document set
@@ -162,7 +162,8 @@ TEST(E2eDocumentedExamplesTest, EveryShellExampleRunsOrSaysWhyNot) {
             // must not pass for success: the example fails, or it tells the status apart from
             // the program's own [ERROR] line.
             if (Mentions(example.text, "pellion-embed") ||
-                Mentions(example.text, "pellion-embed-online")) {
+                Mentions(example.text, "pellion-embed-online") ||
+                Mentions(example.text, "pellion-embed-batch")) {
                 const ProcessResult failed = RunShell(work.dir(), script, "Initialize=28");
                 const std::string told = std::regex_replace(failed.out + failed.err,
                                                             std::regex(R"(\[ERROR\][^\n]*)"), "");

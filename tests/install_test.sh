@@ -25,7 +25,9 @@ prefix="$scratch/prefix"
 
 expected="bin/libpellionaudioembedder.so.8.1
 bin/pellion-embed
+bin/pellion-embed-batch
 bin/pellion-embed-online
+share/man/man1/pellion-embed-batch.1
 share/man/man1/pellion-embed-online.1
 share/man/man1/pellion-embed.1"
 installed="$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)"
@@ -51,5 +53,13 @@ if [ "$uses_standin" = ON ]; then
         fail "the installed pellion-embed failed with status $?"
     [ "$(stat -c %s "$scratch/out.wav")" = "$(stat -c %s "$scratch/in.wav")" ] ||
         fail "the installed pellion-embed wrote a WAV file of another size"
+    # The batch runs the pellion-embed beside it, wherever the prefix went.
+    mkdir "$scratch/tree"
+    cp "$scratch/in.wav" "$scratch/tree/take.wav"
+    (cd / && PATH=/usr/bin:/bin "$prefix/bin/pellion-embed-batch" --input-dir="$scratch/tree" \
+        --output-dir="$scratch/batch" >/dev/null) ||
+        fail "the installed pellion-embed-batch failed with status $?"
+    cmp -s "$scratch/out.wav" "$scratch/batch/take.wav" ||
+        fail "the installed pellion-embed-batch wrote another output than pellion-embed"
 fi
 echo "install_test: ok"

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "batch_settings.h"
 #include "code_exception.h"
 #include "embedder_settings.h"
 #include "online_embedder_settings.h"
@@ -122,6 +123,13 @@ TEST(ManPageTest, OnlinePageDescribesEveryOptionOfTheUsageText) {
     EXPECT_EQ(ListedOptions("pellion-embed-online.1"),
               UsageOptions([](int32_t argc, const char* const* argv, std::ostream& out) {
                   online_tool::printUsage(argc, argv, out);
+              }));
+}
+
+TEST(ManPageTest, BatchPageDescribesEveryOptionOfTheUsageText) {
+    EXPECT_EQ(ListedOptions("pellion-embed-batch.1"),
+              UsageOptions([](int32_t, const char* const*, std::ostream& out) {
+                  batch_tool::printUsage(out);
               }));
 }
 

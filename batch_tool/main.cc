@@ -1,0 +1,142 @@
+// pellion-embed-batch: embeds a tree of WAV files, or the pairs of a manifest, each once,
+// with one pellion-embed process per file and several at once; a re-run skips what an
+// earlier run delivered, and --shard splits the work among machines.
+//
+// main reads the command line, finds the pellion-embed beside its own executable, lists the
+// work and takes its shard, runs the batch (RunBatch), prints the table and exits with 0 (all
+// embedded or skipped), 60 (a file failed), 43 (command line), 44 (the batch's own input or
+// output) or 128 + the signal after a stop signal.
+#include <sched.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "batch_report.h"
+#include "batch_run.h"
+#include "batch_settings.h"
+#include "code_exception.h"
+#include "command_line_error.h"
+#include "common_settings.h"
+#include "result_codes.h"
+#include "result_report.h"
+#include "standard_descriptors.h"
+#include "stop_signal.h"
+#include "system_cause.h"
+#include "work_list.h"
+
+namespace {
+
+// The exit status of a batch in which a file failed.
+constexpr int kFileFailed = 60;
+
+uint32_t CoresAvailable() {
+    cpu_set_t cores;
+    if (sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) > 0) {
+        return static_cast<uint32_t>(CPU_COUNT(&cores));
+    }
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<uint32_t>(online) : 1;
+}
+
+// The pellion-embed in this program's own directory, so that an installed prefix works.
+std::string EmbedderBesideThisProgram(const char* argv0) {
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string self = length > 0 ? std::string(path, static_cast<size_t>(length)) : argv0;
+    const size_t slash = self.find_last_of('/');
+    const std::string embedder =
+        (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/pellion-embed";
+    CorvidaUtils::CodeException failure;
+    if (access(embedder.c_str(), X_OK) != 0) {
+        failure.cause = SystemCause("cannot run '" + embedder + "'", errno);
+        failure.Raise(CorvidaUtils::kIoError, "Unable to find pellion-embed beside the batch");
+    }
+    return embedder;
+}
+
+std::string ReadManifestFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (!file.is_open() || file.bad()) {
+        CorvidaUtils::CodeException failure;
+        failure.cause = SystemCause("cannot read manifest '" + path + "'", errno);
+        failure.Raise(CorvidaUtils::kIoError, "Unable to read the manifest");
+    }
+    return text.str();
+}
+
+std::vector<WorkItem> ListWork(const BatchSettings& settings) {
+    const std::vector<WorkItem> all =
+        settings.inputDirectory ? ListInputTree(*settings.inputDirectory, *settings.outputDirectory)
+                                : ParseManifest(ReadManifestFile(*settings.manifest),
+                                                settings.outputDirectory.value_or(""));
+    return TakeShard(all, settings.shardIndex, settings.shardCount);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    EnsureStandardDescriptorsOpen();
+    InstallStopSignalHandlers();
+    ArgumentStore store;
+    BatchSettings settings;
+    bool answered = false;
+    const auto printUsage = [](std::ostream& out) { batch_tool::printUsage(out); };
+    if (const std::optional<int> status = ReadCommandLine(
+            [&] {
+                store.parse(argc, argv);
+                if (helpAsked(store)) {
+                    batch_tool::printUsage(std::cout);
+                    answered = true;
+                } else if (versionAsked(store)) {
+                    std::cout << "pellion-embed-batch " PELLION_VERSION "\n";
+                    answered = true;
+                } else {
+                    settings = batch_tool::readBatchSettings(store, CoresAvailable());
+                }
+            },
+            []() -> std::ostream& { return std::cout; }, printUsage)) {
+        return *status;
+    }
+    if (answered) return 0;
+
+    CorvidaUtils::RunResult result;
+    BatchEnd end;
+    std::optional<BatchReport> report;
+    CorvidaUtils::RunCatchingErrors(
+        [&] {
+            BatchOptions options;
+            options.embedder = EmbedderBesideThisProgram(argv[0]);
+            options.channelName = settings.channelName;
+            options.recordDirectory = settings.recordDirectory;
+            options.paced = settings.paced;
+            options.jobs = settings.jobs;
+            const std::vector<WorkItem> items = ListWork(settings);
+            report.emplace(std::cout, isatty(STDOUT_FILENO) == 1, settings.summaryPath);
+            end = RunBatch(items, options, *report);
+            report->End(end.stopped, end.notStarted);
+        },
+        result);
+    if (result.code != CorvidaUtils::kSuccess) {
+        if (!result.cause.empty()) std::cerr << "pellion-embed-batch: " << result.cause << "\n";
+        CorvidaUtils::PrintResultLine(std::cout, result, false, printUsage);
+        return CorvidaUtils::ExitStatusFor(result.code);
+    }
+    if (StopRequested()) {
+        std::cout << "[INTERRUPTED] Stopped by " << StopSignalName(StopSignalNumber()) << ": "
+                  << end.stopped << " files stopped, " << end.notStarted
+                  << " not started; they left no output." << std::endl;
+        return 128 + StopSignalNumber();
+    }
+    if (report->SummaryError()) {
+        CorvidaUtils::PrintResultLine(
+            std::cout, {CorvidaUtils::kIoError, "Unable to write the summary"}, false, printUsage);
+        return CorvidaUtils::kIoError;
+    }
+    return report->Failed() > 0 ? kFileFailed : CorvidaUtils::kSuccess;
+}
