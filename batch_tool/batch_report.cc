@@ -95,9 +95,10 @@ BatchReport::BatchReport(std::ostream& console, bool terminal,
     summary_.reset(
         open(summary->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644));
     if (!summary_) {
-        CorvidaUtils::CodeException failure;
-        failure.cause = SystemCause("cannot create summary '" + *summary + "'", errno);
-        failure.Raise(CorvidaUtils::kIoError, "Unable to write the summary");
+        const int error = errno;
+        CorvidaUtils::Raise(
+            CorvidaUtils::Status(CorvidaUtils::kIoError, "Unable to write the summary",
+                                 SystemCause("cannot create summary '" + *summary + "'", error)));
     }
 }
 

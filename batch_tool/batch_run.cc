@@ -31,13 +31,13 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 // A failure of the batch's own part of a file, in the form of a result line.
 void FailWith(FileResult& result, const CorvidaUtils::CodeException& failure) {
-    std::map<int32_t, std::string> texts;
-    CorvidaUtils::buildResultMessages(texts);
+    const CorvidaUtils::Status& status = failure.status();
+    const char* const text = CorvidaUtils::ResultText(status.code());
     result.outcome = Outcome::kFailed;
-    result.exitStatus = failure.code;
-    result.resultLine = "[ERROR] code " + std::to_string(failure.code) + " (" +
-                        texts[failure.code] + "). " + failure.message;
-    if (!failure.cause.empty()) result.cause = "pellion-embed-batch: " + failure.cause;
+    result.exitStatus = status.code();
+    result.resultLine = "[ERROR] code " + std::to_string(status.code()) + " (" +
+                        (text != nullptr ? text : "undocumented") + "). " + status.context();
+    if (!status.cause().empty()) result.cause = "pellion-embed-batch: " + status.cause();
 }
 
 // A name that pellion-embed cannot take for an option or for a standard stream.

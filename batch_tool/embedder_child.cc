@@ -17,6 +17,11 @@
 
 namespace {
 
+[[noreturn]] void RaiseStartError(const std::string& action, int error) {
+    CorvidaUtils::Raise(CorvidaUtils::Status(
+        CorvidaUtils::kIoError, "Unable to start pellion-embed", SystemCause(action, error)));
+}
+
 // What a run prints is kept up to this much per stream (its last bytes): the result line and
 // the cause line come last.
 constexpr size_t kKeptBytes = 64 * 1024;
@@ -58,17 +63,10 @@ EmbedderChild::EmbedderChild(const std::string& program, const std::vector<std::
     argv.push_back(nullptr);
 
     int out[2], err[2];
-    CorvidaUtils::CodeException failure;
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        failure.cause = SystemCause("cannot make a pipe", errno);
-        failure.Raise(CorvidaUtils::kIoError, "Unable to start pellion-embed");
-    }
+    if (pipe2(out, O_CLOEXEC) != 0) RaiseStartError("cannot make a pipe", errno);
     UniqueFd outWrite(out[1]);
     out_.reset(out[0]);
-    if (pipe2(err, O_CLOEXEC) != 0) {
-        failure.cause = SystemCause("cannot make a pipe", errno);
-        failure.Raise(CorvidaUtils::kIoError, "Unable to start pellion-embed");
-    }
+    if (pipe2(err, O_CLOEXEC) != 0) RaiseStartError("cannot make a pipe", errno);
     UniqueFd errWrite(err[1]);
     err_.reset(err[0]);
 
@@ -81,10 +79,7 @@ EmbedderChild::EmbedderChild(const std::string& program, const std::vector<std::
     if (pid_ == 0) BecomeChild(parent, out[1], err[1], program.c_str(), argv.data(), blocked);
     const int forkError = errno;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
-    if (pid_ < 0) {
-        failure.cause = SystemCause("cannot start '" + program + "'", forkError);
-        failure.Raise(CorvidaUtils::kIoError, "Unable to start pellion-embed");
-    }
+    if (pid_ < 0) RaiseStartError("cannot start '" + program + "'", forkError);
     fcntl(out_.get(), F_SETFL, O_NONBLOCK);
     fcntl(err_.get(), F_SETFL, O_NONBLOCK);
 }

@@ -21,6 +21,7 @@
 #include "code_exception.h"
 #include "command_line_error.h"
 #include "common_settings.h"
+#include "process_reporter.h"
 #include "result_codes.h"
 #include "result_report.h"
 #include "standard_descriptors.h"
@@ -50,10 +51,11 @@ std::string EmbedderBesideThisProgram(const char* argv0) {
     const size_t slash = self.find_last_of('/');
     const std::string embedder =
         (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/pellion-embed";
-    CorvidaUtils::CodeException failure;
     if (access(embedder.c_str(), X_OK) != 0) {
-        failure.cause = SystemCause("cannot run '" + embedder + "'", errno);
-        failure.Raise(CorvidaUtils::kIoError, "Unable to find pellion-embed beside the batch");
+        const int error = errno;
+        CorvidaUtils::Raise(CorvidaUtils::Status(
+            CorvidaUtils::kIoError, "Unable to find pellion-embed beside the batch",
+            SystemCause("cannot run '" + embedder + "'", error)));
     }
     return embedder;
 }
@@ -63,9 +65,10 @@ std::string ReadManifestFile(const std::string& path) {
     std::ostringstream text;
     text << file.rdbuf();
     if (!file.is_open() || file.bad()) {
-        CorvidaUtils::CodeException failure;
-        failure.cause = SystemCause("cannot read manifest '" + path + "'", errno);
-        failure.Raise(CorvidaUtils::kIoError, "Unable to read the manifest");
+        const int error = errno;
+        CorvidaUtils::Raise(
+            CorvidaUtils::Status(CorvidaUtils::kIoError, "Unable to read the manifest",
+                                 SystemCause("cannot read manifest '" + path + "'", error)));
     }
     return text.str();
 }
@@ -87,45 +90,52 @@ int main(int argc, char** argv) {
     BatchSettings settings;
     bool answered = false;
     const auto printUsage = [](std::ostream& out) { batch_tool::printUsage(out); };
-    if (const std::optional<int> status = ReadCommandLine(
-            [&] {
-                store.parse(argc, argv);
-                if (helpAsked(store)) {
-                    batch_tool::printUsage(std::cout);
-                    answered = true;
-                } else if (versionAsked(store)) {
-                    std::cout << "pellion-embed-batch " PELLION_VERSION "\n";
-                    answered = true;
-                } else {
-                    settings = batch_tool::readBatchSettings(store, CoresAvailable());
-                }
-            },
-            []() -> std::ostream& { return std::cout; }, printUsage)) {
-        return *status;
+    ConsoleStyle style;
+    style.program = "pellion-embed-batch";
+    style.printUsage = printUsage;
+    const CorvidaUtils::Status read = CorvidaUtils::Catching([&] {
+        store.parse(argc, argv);
+        if (helpAsked(store)) {
+            batch_tool::printUsage(std::cout);
+            answered = true;
+        } else if (versionAsked(store)) {
+            std::cout << "pellion-embed-batch " PELLION_VERSION "\n";
+            answered = true;
+        } else {
+            settings = batch_tool::readBatchSettings(store, CoresAvailable());
+        }
+    });
+    if (!read.ok()) {
+        // Reported as the other programs report a command-line error: the hint, the result
+        // line, the usage text.
+        RunEnd failed;
+        failed.result = read;
+        failed.exitStatus = CorvidaUtils::ExitStatusFor(read.code());
+        ReporterSettings reporting;
+        reporting.style = style;
+        MakeProcessReporter(reporting)->Ended(failed);
+        return failed.exitStatus;
     }
     if (answered) return 0;
 
-    CorvidaUtils::RunResult result;
     BatchEnd end;
     std::optional<BatchReport> report;
-    CorvidaUtils::RunCatchingErrors(
-        [&] {
-            BatchOptions options;
-            options.embedder = EmbedderBesideThisProgram(argv[0]);
-            options.channelName = settings.channelName;
-            options.recordDirectory = settings.recordDirectory;
-            options.paced = settings.paced;
-            options.jobs = settings.jobs;
-            const std::vector<WorkItem> items = ListWork(settings);
-            report.emplace(std::cout, isatty(STDOUT_FILENO) == 1, settings.summaryPath);
-            end = RunBatch(items, options, *report);
-            report->End(end.stopped, end.notStarted);
-        },
-        result);
-    if (result.code != CorvidaUtils::kSuccess) {
-        if (!result.cause.empty()) std::cerr << "pellion-embed-batch: " << result.cause << "\n";
+    const CorvidaUtils::Status result = CorvidaUtils::Catching([&] {
+        BatchOptions options;
+        options.embedder = EmbedderBesideThisProgram(argv[0]);
+        options.channelName = settings.channelName;
+        options.recordDirectory = settings.recordDirectory;
+        options.paced = settings.paced;
+        options.jobs = settings.jobs;
+        const std::vector<WorkItem> items = ListWork(settings);
+        report.emplace(std::cout, isatty(STDOUT_FILENO) == 1, settings.summaryPath);
+        end = RunBatch(items, options, *report);
+        report->End(end.stopped, end.notStarted);
+    });
+    if (!result.ok()) {
+        if (!result.cause().empty()) std::cerr << "pellion-embed-batch: " << result.cause() << "\n";
         CorvidaUtils::PrintResultLine(std::cout, result, false, printUsage);
-        return CorvidaUtils::ExitStatusFor(result.code);
+        return CorvidaUtils::ExitStatusFor(result.code());
     }
     if (StopRequested()) {
         std::cout << "[INTERRUPTED] Stopped by " << StopSignalName(StopSignalNumber()) << ": "
@@ -135,7 +145,8 @@ int main(int argc, char** argv) {
     }
     if (report->SummaryError()) {
         CorvidaUtils::PrintResultLine(
-            std::cout, {CorvidaUtils::kIoError, "Unable to write the summary"}, false, printUsage);
+            std::cout, CorvidaUtils::Status(CorvidaUtils::kIoError, "Unable to write the summary"),
+            false, printUsage);
         return CorvidaUtils::kIoError;
     }
     return report->Failed() > 0 ? kFileFailed : CorvidaUtils::kSuccess;

@@ -37,9 +37,8 @@ std::string Time(const timespec& time) {
 
 [[noreturn]] void RaiseDeliveryError(const std::string& context, const std::string& action,
                                      int error) {
-    CorvidaUtils::CodeException failure;
-    failure.cause = SystemCause(action, error);
-    failure.Raise(CorvidaUtils::kIoError, context);
+    CorvidaUtils::Raise(
+        CorvidaUtils::Status(CorvidaUtils::kIoError, context, SystemCause(action, error)));
 }
 
 void WriteAndSync(const std::string& path, const std::string& text) {

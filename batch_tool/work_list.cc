@@ -21,9 +21,9 @@ bool IsWavName(const std::string& name) {
 }
 
 [[noreturn]] void RaiseTreeError(const std::string& what, const std::error_code& error) {
-    CorvidaUtils::CodeException failure;
-    failure.cause = SystemCause("cannot read directory '" + what + "'", error.value());
-    failure.Raise(CorvidaUtils::kIoError, "Unable to read input directory");
+    CorvidaUtils::Raise(
+        CorvidaUtils::Status(CorvidaUtils::kIoError, "Unable to read input directory",
+                             SystemCause("cannot read directory '" + what + "'", error.value())));
 }
 
 void SortByKey(std::vector<WorkItem>& items) {

@@ -86,8 +86,9 @@ TEST_F(OutputDeliveryTest, AFailedDeliveryLeavesNoTemporaryFileNoRecordAndNoOutp
         DeliverOutput(item_, InputState(item_), std::nullopt);
         ADD_FAILURE() << "delivered onto a directory";
     } catch (const CorvidaUtils::CodeException& e) {
-        EXPECT_EQ(e.code, 44);
-        EXPECT_NE(e.cause.find("cannot rename"), std::string::npos) << e.cause;
+        EXPECT_EQ(e.status().code(), 44);
+        EXPECT_NE(e.status().cause().find("cannot rename"), std::string::npos)
+            << e.status().cause();
     }
     EXPECT_EQ(FilesOfOut(), (std::vector<std::string>{"take.wav"}));
 }

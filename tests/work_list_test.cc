@@ -22,7 +22,7 @@ int CodeOf(const std::function<void()>& body) {
     try {
         body();
     } catch (const CorvidaUtils::CodeException& e) {
-        return e.code;
+        return e.status().code();
     }
     return 0;
 }
