@@ -1,5 +1,7 @@
 #include "embedder_settings.h"
 
+#include <cstdlib>
+
 #include "command_line_error.h"
 
 namespace embedder_tool {
@@ -59,6 +61,27 @@ void readStdinFormat(ArgumentStore& store, EmbedderSettings& settings) {
                      "Invalid endianness. Must be 'le' (little endian) or 'be' (big endian)");
 }
 
+// "--on-embedder-failure=stop|bypass" and "--rearm-interval=SECONDS". Only a live chain can go
+// on without its embedder: a file is better embedded again whole.
+void readEmbedderFailure(ArgumentStore& store, EmbedderSettings& settings) {
+    std::string action;
+    if (store.getSingleValue("--on-embedder-failure", action)) {
+        checkCommandLine(action == "stop" || action == "bypass",
+                         "Invalid parameter --on-embedder-failure. Must be stop or bypass.");
+        settings.bypassOnFailure = action == "bypass";
+    }
+    std::string interval;
+    if (store.getSingleValue("--rearm-interval", interval)) {
+        char* end = nullptr;
+        const double seconds = std::strtod(interval.c_str(), &end);
+        checkCommandLine(!interval.empty() && *end == '\0' && seconds > 0 && seconds <= 86400,
+                         "Invalid parameter --rearm-interval. Must be a number of seconds.");
+        settings.rearmSeconds = seconds;
+    }
+    checkCommandLine(!settings.bypassOnFailure || settings.inputIsStdin,
+                     "Invalid parameter --on-embedder-failure. bypass needs stdin as input.");
+}
+
 }  // namespace
 
 void readEmbedderSettings(ArgumentStore& store, EmbedderSettings& settings,
@@ -86,6 +109,7 @@ void readEmbedderSettings(ArgumentStore& store, EmbedderSettings& settings,
         // The raw-input options are asked for only here, so that with a file as input they
         // are reported as unknown.
         if (settings.inputIsStdin) readStdinFormat(store, settings);
+        readEmbedderFailure(store, settings);
 
         checkArgumentCount(store);
         checkUnknownOptions(store);

@@ -20,6 +20,10 @@ struct EmbedderSettings : CommonSettings {
     // always is.
     bool unpaced = false;
     std::string stdinEndianness;
+    // "--on-embedder-failure=bypass": a failing embedder does not end a live chain (raw input
+    // only); it is set up again every `rearmSeconds` ("--rearm-interval").
+    bool bypassOnFailure = false;
+    double rearmSeconds = 10;
 };
 
 namespace embedder_tool {

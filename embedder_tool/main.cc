@@ -75,6 +75,10 @@ RunStart StartOf(const EmbedderSettings& settings) {
     if (settings.channelName) start.options.emplace_back("channelName", *settings.channelName);
     if (settings.unpaced) start.options.emplace_back("unpaced", "true");
     if (settings.silent) start.options.emplace_back("silent", "true");
+    if (settings.bypassOnFailure) {
+        start.options.emplace_back("onEmbedderFailure", "bypass");
+        start.options.emplace_back("rearmInterval", std::to_string(settings.rearmSeconds));
+    }
     if (settings.inputIsStdin) {
         const WavPcmFormat& format = settings.stdinFormat;
         start.options.emplace_back("stdinSamplingRate", std::to_string(format.samplingRate));
@@ -117,6 +121,7 @@ int main(int argc, char** argv) {
     };
     program.endJob = [](Corvida::IPellionAudioEmbedder& embedder) { return embedder.Finalize(); };
     program.start = StartOf(settings);
+    if (settings.bypassOnFailure) program.bypassRearmSeconds = settings.rearmSeconds;
     program.addBufferFailure = kept_text::kAddBufferFailed;
     program.timestampFailure = "std::bad_alloc";
     style.silent = settings.silent;

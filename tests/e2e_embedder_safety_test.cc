@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -416,6 +417,63 @@ TEST(E2eEmbedderSafetyTest, RefusedBlockStillLeavesACompleteWavFile) {
     EXPECT_TRUE(wav.complete) << wav.problem;
     // The two blocks accepted before the refused one.
     EXPECT_EQ(WithoutMark(wav.samples, 24), WithoutMark(Prefix(samples, 2 * kBlockFrames * 6), 24));
+}
+
+// With --on-embedder-failure=bypass a live chain whose embedder fails goes on: every frame
+// reaches standard output once and in order, marked as far as the embedder gave it back and
+// unmarked from there, the alarm comes at once, and the exit status is the failure's code. An
+// embedder that works again is set up anew and marks again within the interval.
+TEST(E2eEmbedderSafetyTest, BypassKeepsALiveChainGoingWhenTheEmbedderFails) {
+    constexpr size_t kBlockBytes = kBlockFrames * 4;
+    for (const bool rearm : {false, true}) {
+        SCOPED_TRACE(rearm ? "re-armed" : "bypassed");
+        WorkDir dir;
+        const ByteVector input = TestSamples((rearm ? 6 : 20) * 48000, 2, 16);
+        ProcessOptions options =
+            EmbedderOptions(dir,
+                            Concat({"stdin", "stdout", "--on-embedder-failure=bypass",
+                                    rearm ? "--rearm-interval=1" : "--rearm-interval=100"},
+                                   StdinFormatArgs(2, 16, "le")),
+                            rearm ? "AddAudioBuffer@100=14" : "AddAudioBuffer@300=14");
+        options.stdinDevNull = false;
+        options.stdinChunks = StdinAtOnce(input);
+        if (rearm) {
+            // At about the pace of real time, two blocks (21.3 ms) every 21 ms.
+            options.stdinChunks.clear();
+            for (size_t at = 0; at < input.size(); at += 2 * kBlockBytes) {
+                const size_t end = std::min(input.size(), at + 2 * kBlockBytes);
+                options.stdinChunks.push_back(
+                    {milliseconds(21), std::string(input.begin() + at, input.begin() + end)});
+            }
+        }
+        const ProcessResult result = RunProcess(EmbedderToolPath(), options);
+        EXPECT_EQ(result.exitStatus, 11);
+        EXPECT_NE(result.err.find("Alarm: AddAudioBuffer failed with library code 14"),
+                  std::string::npos)
+            << result.err;
+        const ByteVector output = BytesOf(result.out);
+        ASSERT_EQ(output.size(), input.size());
+        EXPECT_EQ(WithoutMark(output, 16), WithoutMark(input, 16));
+        // Which blocks came out marked: the embedder changed their least significant bits.
+        std::vector<bool> marked;
+        for (size_t at = 0; at < output.size(); at += kBlockBytes) {
+            marked.push_back(!std::equal(output.begin() + at, output.begin() + at + kBlockBytes,
+                                         input.begin() + at));
+        }
+        const size_t firstUnmarked =
+            std::find(marked.begin(), marked.end(), false) - marked.begin();
+        EXPECT_GT(firstUnmarked, 0u);
+        EXPECT_LT(firstUnmarked, rearm ? 99u : 299u);
+        const size_t marksAgain =
+            std::find(marked.begin() + firstUnmarked, marked.end(), true) - marked.begin();
+        if (!rearm) {
+            EXPECT_EQ(marksAgain, marked.size());  // unmarked to the end
+            continue;
+        }
+        // The failure at block 100, then at most a second (96 blocks at this pace) and two.
+        EXPECT_LE(marksAgain, 99u + 96 + 2);
+        EXPECT_NE(result.err.find("Note: the embedder is set up again"), std::string::npos);
+    }
 }
 
 }  // namespace

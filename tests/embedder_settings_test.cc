@@ -86,6 +86,13 @@ TEST(EmbedderSettingsTest, PositionalArgumentsAndTheirCount) {
     // Option errors come before the count, the count before unknown options.
     EXPECT_EQ(ReadError({"in.wav", "out.wav", "x", "--prio=1"}), "Invalid thread policy/priority)");
     EXPECT_EQ(ReadError({"in.wav", "out.wav", "x", "--bogus"}), "Too much arguments (2 expected)");
+    // Only a live chain goes on without its embedder.
+    EXPECT_EQ(ReadError({"in.wav", "out.wav", "--on-embedder-failure=bypass"}),
+              "Invalid parameter --on-embedder-failure. bypass needs stdin as input.");
+    EXPECT_EQ(ReadError({"in.wav", "out.wav", "--on-embedder-failure=skip"}),
+              "Invalid parameter --on-embedder-failure. Must be stop or bypass.");
+    EXPECT_EQ(ReadError({"in.wav", "out.wav", "--rearm-interval=0"}),
+              "Invalid parameter --rearm-interval. Must be a number of seconds.");
 
     const EmbedderSettings files = Read({"  in.wav ", "out.wav"});
     EXPECT_EQ(files.inputFile, "in.wav");

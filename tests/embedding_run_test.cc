@@ -34,6 +34,8 @@ public:
         }
         const uint64_t size = std::min<uint64_t>(samples_.size(), bytes_ - position_);
         if (size == 0) return ReadOutcome::kEnd;
+        // Each block's bytes tell which block it is.
+        std::fill(samples_.begin(), samples_.begin() + size, position_ / samples_.size());
         position_ += size;
         Deliver(size, block);
         return ReadOutcome::kBlock;
@@ -59,12 +61,12 @@ public:
         return CorvidaUtils::Status();
     }
     std::string ended;
-    uint64_t bytes = 0;
+    std::vector<uint8_t> bytes;
 
 private:
-    CorvidaUtils::Status WriteBytes(uint8_t*, uint64_t size) override {
+    CorvidaUtils::Status WriteBytes(uint8_t* data, uint64_t size) override {
         if (full_) return Failure(CorvidaUtils::kIoError, "cannot write 'out.wav'", ENOSPC);
-        bytes += size;
+        bytes.insert(bytes.end(), data, data + size);
         Written(size);
         return CorvidaUtils::Status();
     }
@@ -79,11 +81,12 @@ struct FakeRun {
     Calls calls;
     Lines lines;
     std::string sinkEnded;
-    uint64_t bytesWritten = 0;
+    std::vector<uint8_t> written;
     RunOutcome outcome;
 };
 
-FakeRun RunFake(FakeScript script, bool fullDisk = false, int waits = 0) {
+FakeRun RunFake(FakeScript script, bool fullDisk = false, int waits = 0,
+                std::optional<double> rearm = std::nullopt) {
     FakeRun run;
     RunProgram program;
     program.create = [&](Corvida::IEmbedderListener* listener,
@@ -97,6 +100,7 @@ FakeRun RunFake(FakeScript script, bool fullDisk = false, int waits = 0) {
         return 0;
     };
     program.endJob = [](Corvida::IPellionAudioEmbedder& embedder) { return embedder.Finalize(); };
+    program.bypassRearmSeconds = rearm;
     RunEnvironment environment;
     blocksFed = 0;
     environment.stopRequested = [] {
@@ -114,7 +118,7 @@ FakeRun RunFake(FakeScript script, bool fullDisk = false, int waits = 0) {
     run.outcome = RunEmbedding(CommonSettings(), program, source, sink, reporter, environment);
     run.lines = reporter.Lines();
     run.sinkEnded = sink.ended;
-    run.bytesWritten = sink.bytes;
+    run.written = sink.bytes;
     return run;
 }
 
@@ -169,7 +173,7 @@ TEST(EmbeddingRunTest, AudioReturnedAtTheEndReachesTheOutputBeforeTheResult) {
     for (const int32_t finalized : {0, 23}) {
         SCOPED_TRACE(finalized);
         const FakeRun run = RunFake({{{"Finalize", finalized}}, {}, 2});
-        EXPECT_EQ(run.bytesWritten, 5u * 2048);
+        EXPECT_EQ(run.written.size(), 5u * 2048);
         const Lines tail(run.lines.end() - 3, run.lines.end());
         EXPECT_EQ(tail,
                   (Lines{"block", "block",
@@ -186,6 +190,23 @@ TEST(EmbeddingRunTest, MessagesAndAStalledInputAreReported) {
                             "resumed",        "block",        "progress 1024"};
     ASSERT_GE(run.lines.size(), expected.size());
     EXPECT_EQ(Lines(run.lines.begin(), run.lines.begin() + 9), expected);
+}
+
+// A failing embedder does not stop a run with a bypass: every block goes out once, in order,
+// the one the embedder refused and those it held unmarked; it is set up again when due, and
+// the run's result is still its first failure.
+TEST(EmbeddingRunTest, BypassWritesEveryBlockOnceAndReArms) {
+    const FakeRun run = RunFake({{{"AddAudioBuffer@3", 14}}, {}, 1}, false, 0, 0.0);
+    std::vector<uint8_t> expected;
+    for (uint8_t block = 0; block < 5; ++block) expected.insert(expected.end(), 2048, block);
+    EXPECT_EQ(run.written, expected);
+    EXPECT_EQ(run.outcome.exitStatus, 11);
+    EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), "bypass AddAudioBuffer 11"),
+              run.lines.end());
+    EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), "rearm 0"), run.lines.end());
+    // Blocks 4 and 5 went to the embedder made again, which was finalised.
+    EXPECT_EQ(std::count(run.calls.begin(), run.calls.end(), "Initialize"), 2);
+    EXPECT_EQ(run.calls.back(), "Finalize");
 }
 
 }  // namespace

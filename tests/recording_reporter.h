@@ -26,6 +26,12 @@ public:
         Add("progress " + std::to_string(progress.framesRead));
     }
     void InputStalled(double, bool resumed) override { Add(resumed ? "resumed" : "stalled"); }
+    void Bypassed(const BypassReport& report) override {
+        Add("bypass " + report.call + " " + std::to_string(report.result.code()));
+    }
+    void Rearmed(const CorvidaUtils::Status& result, double) override {
+        Add("rearm " + std::to_string(result.code()));
+    }
     void Warning(const std::string& text) override { Add(text); }
     void Note(const std::string& text) override { Add(text); }
     void Ended(const RunEnd& end) override {

@@ -38,5 +38,5 @@ void EmbedderListener::OnAudioBuffer(uint8_t* data, uint64_t size, uint64_t* tim
     RecordingFailures(sink_, failure_, [&] {
         reporter_.BlockReturned(owned ? std::optional<uint64_t>(*owned) : std::nullopt);
     });
-    failure_.Record(sink_.Write(data, size));
+    failure_.Record(gate_ != nullptr ? gate_->Returned(data, size) : sink_.Write(data, size));
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "audio_sink.h"
+#include "bypass_gate.h"
 #include "first_failure.h"
 #include "pellion_audio_embedder.h"
 #include "run_reporter.h"
@@ -17,6 +18,8 @@ class EmbedderListener : public Corvida::IEmbedderListener {
 public:
     EmbedderListener(AudioSink& sink, RunReporter& reporter, CorvidaUtils::FirstFailure& failure)
         : sink_(sink), reporter_(reporter), failure_(failure) {}
+    // From here on the audio goes through `gate`, for a run that goes on when the embedder fails.
+    void WriteThrough(BypassGate* gate) { gate_ = gate; }
     EmbedderListener(const EmbedderListener&) = delete;
     EmbedderListener& operator=(const EmbedderListener&) = delete;
 
@@ -28,4 +31,5 @@ private:
     AudioSink& sink_;
     RunReporter& reporter_;
     CorvidaUtils::FirstFailure& failure_;
+    BypassGate* gate_ = nullptr;
 };

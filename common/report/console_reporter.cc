@@ -65,6 +65,44 @@ void ConsoleReporter::BlockReturned(std::optional<uint64_t> mediaTime) {
     progressShown_ = true;
 }
 
+namespace {
+
+std::string SecondsText(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return text;
+}
+
+// "code 11: Embedder has already been initialized", as the result line would say it.
+std::string CodeText(const CorvidaUtils::Status& result) {
+    const char* const text = CorvidaUtils::ResultText(result.code());
+    return "code " + std::to_string(result.code()) + ": " +
+           (text != nullptr ? text : "undocumented");
+}
+
+}  // namespace
+
+void ConsoleReporter::Bypassed(const BypassReport& report) {
+    std::string line = "Alarm: " + report.call + " failed with library code " +
+                       std::to_string(report.libraryCode) + " (" + CodeText(report.result) +
+                       "); the audio goes on unmarked, and the embedder is set up again every " +
+                       SecondsText(report.rearmSeconds) + " s";
+    if (report.framesLost > 0) {
+        line += "; " + std::to_string(report.framesLost) +
+                " frames the embedder held could not be kept";
+    }
+    ErrorLine(line);
+}
+
+void ConsoleReporter::Rearmed(const CorvidaUtils::Status& result, double retrySeconds) {
+    if (result.ok()) {
+        ErrorLine("Note: the embedder is set up again; the audio is marked again");
+        return;
+    }
+    ErrorLine("Warning: setting up the embedder again failed (" + CodeText(result) + ", " +
+              result.context() + "); trying again in " + SecondsText(retrySeconds) + " s");
+}
+
 void ConsoleReporter::Ended(const RunEnd& end) {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (console_ != nullptr) {

@@ -39,6 +39,8 @@ public:
     void BlockReturned(std::optional<uint64_t> mediaTime) override;
     void Progress(const RunProgress&) override {}
     void InputStalled(double, bool) override {}
+    void Bypassed(const BypassReport& report) override;
+    void Rearmed(const CorvidaUtils::Status& result, double retrySeconds) override;
     void Warning(const std::string& text) override { ErrorLine(text); }
     void Note(const std::string& text) override { ErrorLine(text); }
     void Ended(const RunEnd& end) override;

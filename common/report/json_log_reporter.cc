@@ -158,6 +158,30 @@ void JsonLogReporter::InputStalled(double seconds, bool resumed) {
                       ",\"seconds\":" + Number(seconds));
 }
 
+void JsonLogReporter::Bypassed(const BypassReport& report) {
+    const char* const text = CorvidaUtils::ResultText(report.result.code());
+    const std::string fields = ",\"call\":" + JsonString(report.call) +
+                               ",\"libraryCode\":" + std::to_string(report.libraryCode) +
+                               ",\"code\":" + std::to_string(report.result.code()) +
+                               ",\"text\":" + JsonString(text != nullptr ? text : "undocumented") +
+                               ",\"context\":" + JsonString(report.result.context()) +
+                               ",\"rearmSeconds\":" + Number(report.rearmSeconds) +
+                               ",\"framesLost\":" + std::to_string(report.framesLost);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    Emit("bypass", fields);
+}
+
+void JsonLogReporter::Rearmed(const CorvidaUtils::Status& result, double retrySeconds) {
+    std::string fields = std::string(",\"ok\":") + (result.ok() ? "true" : "false");
+    if (!result.ok()) {
+        fields += ",\"code\":" + std::to_string(result.code()) +
+                  ",\"context\":" + JsonString(result.context()) +
+                  ",\"retrySeconds\":" + Number(retrySeconds);
+    }
+    const std::lock_guard<std::mutex> lock(mutex_);
+    Emit("rearm", fields);
+}
+
 void JsonLogReporter::Warning(const std::string& text) {
     const std::lock_guard<std::mutex> lock(mutex_);
     Emit("warning", ",\"text\":" + JsonString(text));

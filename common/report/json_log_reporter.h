@@ -23,6 +23,8 @@ public:
     void BlockReturned(std::optional<uint64_t>) override {}
     void Progress(const RunProgress& progress) override;
     void InputStalled(double seconds, bool resumed) override;
+    void Bypassed(const BypassReport& report) override;
+    void Rearmed(const CorvidaUtils::Status& result, double retrySeconds) override;
     void Warning(const std::string& text) override;
     void Note(const std::string& text) override;
     void Ended(const RunEnd& end) override;

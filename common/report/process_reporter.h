@@ -52,6 +52,11 @@ public:
         first_->InputStalled(seconds, resumed);
         second_->InputStalled(seconds, resumed);
     }
+    void Bypassed(const BypassReport& report) override { Each(&RunReporter::Bypassed, report); }
+    void Rearmed(const CorvidaUtils::Status& result, double retrySeconds) override {
+        first_->Rearmed(result, retrySeconds);
+        second_->Rearmed(result, retrySeconds);
+    }
     void Warning(const std::string& text) override { Each(&RunReporter::Warning, text); }
     void Note(const std::string& text) override { Each(&RunReporter::Note, text); }
     void Ended(const RunEnd& end) override { Each(&RunReporter::Ended, end); }

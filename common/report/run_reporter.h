@@ -42,6 +42,15 @@ struct RunProgress {
     std::optional<double> latenessMs;
 };
 
+// A call into the embedder failed while the audio flowed, and the audio goes on unmarked.
+struct BypassReport {
+    std::string call;  // the library's name of the call
+    int32_t libraryCode = 0;
+    CorvidaUtils::Status result;  // in the general numbering
+    double rearmSeconds = 0;      // when the embedder is set up again
+    uint64_t framesLost = 0;      // held by the embedder beyond what the run could keep
+};
+
 // How a run ended.
 struct RunEnd {
     CorvidaUtils::Status result;
@@ -74,6 +83,11 @@ public:
     // The input has sent nothing for `seconds` (over a second), or, `resumed`, sends again
     // after that long.
     virtual void InputStalled(double seconds, bool resumed) = 0;
+    // The embedder failed and the audio goes on unmarked (see bypass_gate.h).
+    virtual void Bypassed(const BypassReport& report) = 0;
+    // The embedder was set up again after a bypass: the audio is marked again, or, when
+    // `result` failed, it is tried again `retrySeconds` later.
+    virtual void Rearmed(const CorvidaUtils::Status& result, double retrySeconds) = 0;
     // A line that starts "Warning:" or "Note:", as the program words it.
     virtual void Warning(const std::string& text) = 0;
     virtual void Note(const std::string& text) = 0;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "bypass_gate.h"
 #include "code_exception.h"
 #include "embedder_listener.h"
 #include "embedder_setup.h"
@@ -85,7 +86,17 @@ public:
 
 private:
     bool Stopped() const { return environment_.stopRequested(); }
+    // Makes and sets up the embedder, up to Initialize; false when a stop signal came first.
+    bool SetUpEmbedder();
     void Feed();
+    // Hands a block to the embedder; with a bypass, a failed call switches the run to it.
+    void FeedToEmbedder(const AudioBlock& block);
+    // The embedder failed in `call`: the audio goes on unmarked, `block` (not taken) with it.
+    void EnterBypass(const char* call, int32_t libraryCode, const Status& failed,
+                     const AudioBlock* block);
+    // While bypassing: sets the embedder up again once that is due.
+    void RearmWhenDue();
+    bool Bypassing() const { return gate_ && gate_->bypassing(); }
     bool FeedingGoesOn();
     // Lost output is a failure of the run, not something to report as a success: checked
     // after every block, so that feeding stops at once, and at the end. An output given up
@@ -107,6 +118,11 @@ private:
     // Declared before the embedder: the embedder calls it until it is destroyed.
     EmbedderListener listener_;
     EmbedderHandle embedder_;
+    // With a bypass: what the embedder holds, the first failure it had, when to re-arm.
+    std::unique_ptr<BypassGate> gate_;
+    std::optional<Status> embedderFailure_;
+    SteadyClock::time_point rearmAt_;
+    TimecodeKeeper timecode_;
     bool initialized_ = false;    // Initialize succeeded: the job must be ended
     bool outputStarted_ = false;  // the output path holds this run's output
     FeedProgress fed_;
@@ -136,28 +152,40 @@ void Run::Embed() {
     ReportRemarks();
     if (Stopped()) return;
 
+    if (program_.bypassRearmSeconds) {
+        // Twenty seconds of audio in the embedder's form, far more than any embedder holds.
+        const uint64_t sampleBytes = format.bitsPerSample == 24 ? 4 : format.bitsPerSample / 8;
+        gate_ = std::make_unique<BypassGate>(sink_, 20 * 48000 * format.nbChannels * sampleBytes);
+        listener_.WriteThrough(gate_.get());
+    }
+    if (!SetUpEmbedder()) return;
+    initialized_ = true;
+    source_.Prepare(kFramesPerBlock);
+
+    Feed();
+}
+
+bool Run::SetUpEmbedder() {
+    const WavPcmFormat& format = source_.Format();
     ThrowIfFailed(Status::FromLibrary(program_.create(&listener_, embedder_.out()),
                                       kept_text::kCreateFailed));
     // A library that reports success without an embedder is refused like a null pointer.
     if (embedder_.get() == nullptr) {
         Raise(Status(CorvidaUtils::kNullPointer, kept_text::kCreateFailed));
     }
-    if (Stopped()) return;
+    if (Stopped()) return false;
     Corvida::IPellionAudioEmbedder& embedder = *embedder_.get();
     if (program_.beforeSettings) {
         program_.beforeSettings(embedder);
-        if (Stopped()) return;
+        if (Stopped()) return false;
     }
     ApplyThreadSettings(settings_, embedder);
     ApplyAudioFormat(format, source_.Name(), embedder);
     if (program_.chooseChannel) program_.chooseChannel(embedder, reporter_);
     ApplyRecordDirectory(settings_, embedder);
-    if (Stopped()) return;
+    if (Stopped()) return false;
     ThrowIfFailed(Status::FromLibrary(embedder.Initialize(), "Initialize failed"));
-    initialized_ = true;
-    source_.Prepare(kFramesPerBlock);
-
-    Feed();
+    return true;
 }
 
 bool Run::FeedingGoesOn() {
@@ -168,7 +196,6 @@ bool Run::FeedingGoesOn() {
 void Run::Feed() {
     if (Stopped()) return;
     environment_.feedingStarts();
-    TimecodeKeeper timecode;
     AudioBlock block;
     const uint64_t frameBytes = source_.Format().nbChannels * (source_.Format().bitsPerSample / 8);
     lastArrival_ = SteadyClock::now();
@@ -192,16 +219,6 @@ void Run::Feed() {
         if (source_.Paced()) {
             lateness = environment_.waitUntil(static_cast<int64_t>(block.mediaTime.value_or(0)));
         }
-        const int64_t wallTime = ReadWallTime(timecode.previousWallTime());
-        ThrowIfFailed(timecode.BeforeBlock(wallTime, *embedder_.get()));
-        // A block of a paced input takes its media time along through the embedder to the
-        // listener.
-        Timestamp timestamp;
-        if (block.mediaTime) {
-            timestamp.reset(static_cast<uint64_t*>(std::malloc(sizeof(uint64_t))));
-            if (!timestamp) Raise(Status(CorvidaUtils::kMemoryError, program_.timestampFailure));
-            *timestamp = *block.mediaTime;
-        }
         // Before the first block: from here on the output path holds this run's output,
         // whatever ends the run. Not earlier: until audio flows, a stop leaves an existing
         // output as it was.
@@ -211,16 +228,15 @@ void Run::Feed() {
             ReportRemarks();
             CheckOutput();
         }
-        const int32_t added =
-            embedder_.get()->AddAudioBuffer(block.data, block.size, timestamp.get());
-        // A block the library takes comes back with its timestamp to the listener, which
-        // frees it; a refused one leaves it here.
-        if (added == 0) static_cast<void>(timestamp.release());
-        ThrowIfFailed(Status::FromLibrary(added, program_.addBufferFailure));
+        if (Bypassing()) RearmWhenDue();
+        if (Bypassing()) {
+            failure_.Record(gate_->Unmarked(block.data, block.size));
+        } else {
+            FeedToEmbedder(block);
+        }
         ++fed_.blocks;
         fed_.bytes += block.inputSize;
         fed_.frames += frameBytes > 0 ? block.inputSize / frameBytes : 0;
-        timecode.AfterBlock(wallTime);
         CheckOutput();
         RunProgress progress;
         progress.framesRead = fed_.frames;
@@ -228,6 +244,78 @@ void Run::Feed() {
         if (lateness) progress.latenessMs = static_cast<double>(*lateness) / 10000.0;
         reporter_.Progress(progress);
     }
+}
+
+void Run::FeedToEmbedder(const AudioBlock& block) {
+    Corvida::IPellionAudioEmbedder& embedder = *embedder_.get();
+    const int64_t wallTime = ReadWallTime(timecode_.previousWallTime());
+    const Status resynchronized = timecode_.BeforeBlock(wallTime, embedder);
+    if (!resynchronized.ok()) {
+        if (!gate_) Raise(resynchronized);
+        // Passed on unconverted, as its own code.
+        EnterBypass("ResynchronizeTimecode", resynchronized.code(), resynchronized, &block);
+        return;
+    }
+    // A block of a paced input takes its media time along through the embedder to the
+    // listener.
+    Timestamp timestamp;
+    if (block.mediaTime) {
+        timestamp.reset(static_cast<uint64_t*>(std::malloc(sizeof(uint64_t))));
+        if (!timestamp) Raise(Status(CorvidaUtils::kMemoryError, program_.timestampFailure));
+        *timestamp = *block.mediaTime;
+    }
+    if (gate_) gate_->Fed(block.data, block.size);
+    const int32_t added = embedder.AddAudioBuffer(block.data, block.size, timestamp.get());
+    // A block the library takes comes back with its timestamp to the listener, which frees
+    // it; a refused one leaves it here.
+    if (added == 0) {
+        static_cast<void>(timestamp.release());
+        timecode_.AfterBlock(wallTime);
+        return;
+    }
+    Status refused = Status::FromLibrary(added, program_.addBufferFailure);
+    if (!gate_) Raise(std::move(refused));
+    gate_->Refused(block.size);
+    EnterBypass("AddAudioBuffer", added, refused, &block);
+}
+
+void Run::EnterBypass(const char* call, int32_t libraryCode, const Status& failed,
+                      const AudioBlock* block) {
+    if (!embedderFailure_) embedderFailure_ = failed;
+    uint64_t lostBytes = 0;
+    failure_.Record(gate_->Bypass(lostBytes));
+    const WavPcmFormat& format = source_.Format();
+    const uint64_t frameBytes =
+        format.nbChannels * (format.bitsPerSample == 24 ? 4 : format.bitsPerSample / 8);
+    BypassReport report;
+    report.call = call;
+    report.libraryCode = libraryCode;
+    report.result = failed;
+    report.rearmSeconds = *program_.bypassRearmSeconds;
+    report.framesLost = frameBytes > 0 ? lostBytes / frameBytes : 0;
+    reporter_.Bypassed(report);
+    if (block != nullptr) failure_.Record(gate_->Unmarked(block->data, block->size));
+    rearmAt_ = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
+                                        std::chrono::duration<double>(report.rearmSeconds));
+}
+
+void Run::RearmWhenDue() {
+    if (SteadyClock::now() < rearmAt_) return;
+    // The failed embedder goes; what it still gives back is dropped by the gate.
+    embedder_.reset();
+    bool ready = false;
+    const Status setUp = CorvidaUtils::Catching([&] { ready = SetUpEmbedder(); });
+    const double interval = *program_.bypassRearmSeconds;
+    if (ready && setUp.ok()) {
+        timecode_ = TimecodeKeeper();
+        gate_->Rearmed();
+        reporter_.Rearmed(Status(), 0);
+        return;
+    }
+    embedder_.reset();
+    rearmAt_ = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
+                                        std::chrono::duration<double>(interval));
+    if (!setUp.ok()) reporter_.Rearmed(setUp, interval);
 }
 
 void Run::ReportRemarks() {
@@ -267,17 +355,26 @@ RunOutcome Run::End(Status result) {
     if (stoppedBeforeAudio) result = Status();
     const bool jobStarted = initialized_ && !stoppedBeforeAudio;
 
-    if (jobStarted) {
+    // An embedder that failed is not ended: what it still gives back is dropped.
+    if (jobStarted && !Bypassing()) {
         const int32_t ended = program_.endJob(*embedder_.get());
-        if (ended != 0) result = Status::FromLibrary(ended, "Error finalizing embedder.");
+        Status failed = Status::FromLibrary(ended, "Error finalizing embedder.");
+        if (ended != 0 && gate_) {
+            // What it never gave back still goes out, unmarked.
+            EnterBypass("Finalize", ended, failed, nullptr);
+        } else if (ended != 0) {
+            result = std::move(failed);
+        }
     }
     embedder_.reset();
     // A run whose job never started, or whose input was refused for what it holds (standard
     // input that holds a WAV stream), leaves the output path as it found it.
     failure_.Record(jobStarted && !source_.Refused() ? sink_.Close() : sink_.Discard());
     ReportRemarks();
-    // Blocks returned while finalising, and the completion of the WAV file, may fail too.
+    // Blocks returned while finalising, and the completion of the WAV file, may fail too. A
+    // run that went on without its embedder reports the embedder's first failure.
     if (result.ok()) result = failure_.Get();
+    if (result.ok() && embedderFailure_) result = *embedderFailure_;
 
     RunEnd end;
     end.framesWritten = sink_.FramesWritten();

@@ -40,6 +40,11 @@ struct RunProgram {
 
     // What the start of a machine's log says of the run: versions, output, options.
     RunStart start;
+    // Where set, a call into the embedder that fails while the audio flows does not end the
+    // run: the audio goes on unmarked (see bypass_gate.h), and the embedder is set up again
+    // this many seconds later, and again as long as that fails. The run's result is still
+    // the first failure.
+    std::optional<double> bypassRearmSeconds;
     // The context of a block that the embedder refuses.
     const char* addBufferFailure = kept_text::kAddBufferFailedOnline;
     // The context of a block timestamp that cannot be allocated.
