@@ -14,13 +14,15 @@
 #   6. unpaced WAV to WAV against sox copying the same file, and the final sync;
 #   7. a batch: pellion-embed-batch --jobs=2 on 50 files against `parallel -j2 sox` copying
 #      the same files (the floor of reading and writing them), and --jobs=1 against --jobs=2,
-#      with the CPU each child uses.
+#      with the CPU each child uses;
+#   8. a live chain's added latency beside cat, with and without --on-embedder-failure=bypass,
+#      and what the switch to bypass adds to the output's delay when the embedder fails.
 #
 # usage: bench/run_benchmarks.sh [--quick] [--only=LIST] [--build-dir=DIR] [--rounds=N]
 #                                [--paced-seconds=S] [--capacity-from=N] [--capacity-max=N]
 #
 #   --quick          shorter inputs, fewer rounds and tries (about 4 minutes instead of 20)
-#   --only           the figures to measure, by number, comma-separated (default: all, 1 to 7)
+#   --only           the figures to measure, by number, comma-separated (default: all, 1 to 8)
 #   --build-dir      where to build (default: build-bench in the source tree); the build uses
 #                    the project's default type, RelWithDebInfo, like scripts/build_and_test.sh
 #   --rounds         rounds of the pacing comparison (default 6; --quick 2)
@@ -102,7 +104,7 @@ RAW_OPTIONS=(--stdin-sampling-rate=48000 --stdin-nb-channels=2 --stdin-bits-per-
 echo "Building in $BUILD ..."
 cmake -S "$ROOT" -B "$BUILD" >/dev/null
 cmake --build "$BUILD" -j2 --target pellion-embed make-test-signal bench-pcm-source bench-run \
-    bench-floor bench-lateness bench-release-shim pellion-embed-batch >/dev/null
+    bench-floor bench-lateness bench-release-shim pellion-embed-batch bench-chain-latency >/dev/null
 EMBED="$BUILD/bin/pellion-embed"
 BATCH="$BUILD/bin/pellion-embed-batch"
 SIGNAL="$BUILD/tools/make-test-signal"
@@ -111,6 +113,7 @@ MEASURE="$BUILD/bench/bench-run"
 FLOOR="$BUILD/bench/bench-floor"
 LATENESS="$BUILD/bench/bench-lateness"
 SHIM="$BUILD/bench/libbench-release-shim.so"
+CHAIN="$BUILD/bench/bench-chain-latency"
 
 # Outputs of the concurrent runs add up to gigabytes: keep them in memory when possible.
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then
@@ -625,6 +628,51 @@ if want 7; then
     info "CPU of a child (median), --jobs=2" "$(child_cpu jobs2)"
     info "CPU of a child (median), --jobs=1" "$(child_cpu jobs1)"
     rm -rf "$DISK"
+    echo
+fi
+
+# --- 8. a live chain's latency, and the bypass ---------------------------------------------
+
+if want 8; then
+    chain_seconds=$([ "$QUICK" -eq 1 ] && echo 10 || echo 30)
+    echo "8. Live chain added latency, ${chain_seconds} s of raw 48 kHz stereo 16-bit at the pace of" \
+        "real time, in blocks of 512 frames (10.7 ms), median of 3 runs each"
+    load_before="$(load_average)"
+    counters_before="$(cpu_counters)"
+    # median_of KEY COMMAND...: the median over three runs of one figure of bench-chain-latency.
+    median_of() {
+        local key="$1"
+        shift
+        local values=()
+        for _ in 1 2 3; do values+=("$(field "$key" "$("$@")")"); done
+        median "${values[@]}"
+    }
+    cat_median="$(median_of median_blocks "$CHAIN" "$chain_seconds" -- cat)"
+    embed_median="$(median_of median_blocks "$CHAIN" "$chain_seconds" -- "$EMBED" stdin stdout \
+        "${RAW_OPTIONS[@]}")"
+    bypass_median="$(median_of median_blocks "$CHAIN" "$chain_seconds" -- "$EMBED" stdin stdout \
+        "${RAW_OPTIONS[@]}" --on-embedder-failure=bypass)"
+    # A failure planted at block 500 (5.3 s), the switch measured from block 450 on.
+    switch_costs=()
+    for _ in 1 2 3; do
+        result="$(PELLION_STANDIN_FAULTS="AddAudioBuffer@500=14" "$CHAIN" "$chain_seconds" \
+            --around=450 -- "$EMBED" stdin stdout "${RAW_OPTIONS[@]}" \
+            --on-embedder-failure=bypass 2>/dev/null)"
+        switch_costs+=("$(calc "$(field max_after "$result") - $(field median_before "$result")")")
+    done
+    switch_cost="$(median "${switch_costs[@]}")"
+    busy="$(busy_share "$counters_before" "$(cpu_counters)")"
+    echo "   load average $load_before before, $(load_average) after; machine $(printf '%.1f' \
+        "$busy")% busy over the section"
+    added="$(calc "$embed_median - $cat_median")"
+    added_bypass="$(calc "$bypass_median - $cat_median")"
+    row "cat (the floor)" "$(printf '%.3f blocks' "$cat_median")" "" ""
+    row "pellion-embed, added beside cat" "$(printf '%.3f blocks' "$added")" "" ""
+    row "  with bypass, added beside cat" "$(printf '%.3f blocks' "$added_bypass")" "" ""
+    row "bypass against without, added" "$(printf '%.3f blocks' "$(calc "$added_bypass - $added")")" \
+        "<= 1 block" "$(verdict "$added_bypass - $added <= 1")"
+    row "the switch to bypass, added delay" "$(printf '%.3f blocks' "$switch_cost")" "<= 1 block" \
+        "$(verdict "$switch_cost <= 1")"
     echo
 fi
 
