@@ -8,6 +8,7 @@
 #include "embedder_setup.h"
 #include "kept_texts.h"
 #include "result_codes.h"
+#include "service_status.h"
 #include "stop_signal.h"
 #include "timecode_keeper.h"
 
@@ -145,6 +146,7 @@ void Run::Embed() {
     ThrowIfStopRequested();
     library_.CheckResult(embedder.Initialize(), "Initialize failed");
     initialized_ = true;
+    if (environment_.notifier) environment_.notifier->Ready(service_status::kMarking);
     source_.Prepare(kFramesPerBlock);
 
     Feed();
@@ -203,6 +205,8 @@ void Run::Feed() {
         fed_.bytes += block.inputSize;
         timecode.AfterBlock(wallTime);
         CheckOutput();
+        // The heartbeat: a loop held up by the input, the library or the output sends none.
+        if (environment_.notifier) environment_.notifier->BlockFed(ServiceNotifier::Clock::now());
     }
 }
 
@@ -222,6 +226,7 @@ void Run::CheckOutput() {
 // destroyed still reaches the output), lost output is checked, and the one result line is
 // printed last, when the output is complete.
 RunOutcome Run::End() {
+    if (environment_.notifier) environment_.notifier->Stopping();
     // Until the output has been started there is nothing to save: a stop signal then ends the
     // run at once, whatever the call it interrupted reported, and the line can say that no
     // output was written.

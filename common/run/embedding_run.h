@@ -16,6 +16,7 @@
 #include "kept_texts.h"
 #include "pellion_audio_embedder.h"
 #include "result_report.h"
+#include "service_notifier.h"
 
 // Blocks of 512 sample frames go to the embedder.
 constexpr uint64_t kFramesPerBlock = 512;
@@ -59,6 +60,8 @@ struct RunEnvironment {
     void (*feedingStarts)() = nullptr;
     // Waits until a block's media time is due (100 ns ticks).
     std::function<void(int64_t mediaTime)> waitUntil;
+    // Told when the run is ready, how it goes, and when it stops; none when null.
+    ServiceNotifier* notifier = nullptr;
 };
 
 // How a run ended: its result, also when the result line says so only in part.

@@ -1,5 +1,6 @@
 #include "process_run.h"
 
+#include <cstdlib>
 #include <iostream>
 #include <new>
 
@@ -7,6 +8,7 @@
 #include "embedder_setup.h"
 #include "pacing_clock.h"
 #include "result_codes.h"
+#include "service_notifier.h"
 #include "stop_signal.h"
 
 std::optional<int> AnswerHelpOrVersion(ArgumentStore& store, const std::string& programName) {
@@ -35,6 +37,9 @@ int RunAsThisProcess(const CommonSettings& settings, const RunProgram& program,
     environment.stopSignal = &StopSignalNumber;
     environment.feedingStarts = &RestartCallsAfterStopSignal;
     environment.waitUntil = [&clock](int64_t mediaTime) { clock.WaitUntil(mediaTime); };
+    // A service manager that runs the program asks for its messages through the environment.
+    ServiceNotifier notifier(std::getenv("NOTIFY_SOCKET"), std::getenv("WATCHDOG_USEC"));
+    environment.notifier = &notifier;
     style.terminal = made.consoleIsTerminal;
     return RunEmbedding(settings, program, *made.source, *made.sink, *made.console, style,
                         environment)
