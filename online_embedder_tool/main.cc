@@ -7,6 +7,7 @@
 // against the online account and handed the job description before any setting, the channel
 // list printed but no channel selected, and the job ended with a report (EndJob).
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@
 #include "embedding_run.h"
 #include "file_identity.h"
 #include "online_embedder_settings.h"
+#include "password_file.h"
 #include "password_scrubber.h"
 #include "process_run.h"
 #include "result_codes.h"
@@ -116,8 +118,14 @@ int main(int argc, char** argv) {
     RunProgram program;
     program.create = [&](Corvida::IEmbedderListener* listener,
                          Corvida::IPellionAudioEmbedder** embedder) {
+        // Read just before it is needed, and never into the settings that outlive the call.
+        const std::string password =
+            settings.passwordFile
+                ? ReadPasswordFile(*settings.passwordFile, std::getenv("CREDENTIALS_DIRECTORY"),
+                                   std::cerr)
+                : settings.password;
         return Corvida::CreateOnlinePellionAudioEmbedder(listener, embedder, settings.login.c_str(),
-                                                         settings.password.c_str(), settings.port,
+                                                         password.c_str(), settings.port,
                                                          settings.server.c_str());
     };
     // Nor may the output be the metadata file, which is read only after the output exists.
