@@ -113,6 +113,11 @@ TEST(E2eFailureMessagesTest, EachFailureSaysWhatAndWhy) {
          "[ERROR] code 44 (An I/O error occurred). Unable to open metadata file",
          "pellion-embed-online: cannot open metadata file '$D/none.json': No such file or "
          "directory\n"},
+        {"missing password file",
+         {"$D/in.wav", "$D/out.wav", "--login=me", "--passwordFile=$D/pw", "--metadataPath=m"},
+         44,
+         "[ERROR] code 44 (An I/O error occurred). Unable to open password file",
+         "pellion-embed-online: cannot open password file '$D/pw': No such file or directory\n"},
         {"file shorter than its header",
          {"$D/short.wav", "$D/out.wav"},
          0,
