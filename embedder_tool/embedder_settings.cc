@@ -1,13 +1,11 @@
 #include "embedder_settings.h"
 
 #include "command_line_error.h"
-#include "process_run.h"
 
 namespace embedder_tool {
 namespace {
 
 constexpr char kStdinName[] = "stdin";
-constexpr char kStdoutName[] = "stdout";
 
 constexpr char kSamplingRateOption[] = "--stdin-sampling-rate";
 constexpr char kNbChannelsOption[] = "--stdin-nb-channels";
@@ -66,9 +64,10 @@ void readEmbedderSettings(ArgumentStore& store, EmbedderSettings& settings,
     if (store.hasOption("--unpaced")) settings.unpaced = true;
     readAffinity(store, settings);
     readPriority(store, settings);
+    readLogFormat(store, settings);
 
     settings.inputIsStdin = settings.inputFile == kStdinName;
-    settings.outputIsStdout = settings.outputFile == kStdoutName;
+    settings.outputIsStdout = settings.outputFile == kRawOutputName;
     // Standard output carries the audio, so no message may go there.
     if (settings.outputIsStdout) settings.silent = true;
     // The raw-input options are asked for only here, so that with a file as input they are
@@ -99,14 +98,6 @@ void printUsage(int32_t argc, const char* const* argv, std::ostream& out) {
     out << "  --stdin-endianness=value               : input endianness. values: le (little endian) or be (big endian)" << std::endl;
     // clang-format on
     out << std::endl;
-}
-
-std::ostream& consoleForCommandLineError(const ArgumentStore& store) {
-    if (store.positionalArgumentCount() < 2) return std::cout;
-    StreamSettings streams;
-    streams.outputFile = store.positionalArgument(1);
-    streams.rawOutput = streams.outputFile == kStdoutName;
-    return ConsoleFor(streams);
 }
 
 }  // namespace embedder_tool

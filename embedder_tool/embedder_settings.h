@@ -31,9 +31,7 @@ void readEmbedderSettings(ArgumentStore& store, EmbedderSettings& settings,
 
 void printUsage(int32_t argc, const char* const* argv, std::ostream& out = std::cout);
 
-// Where a command-line error and the usage text after it go: standard error when the
-// output is "stdout", "-" or the file standard output is open on, since standard output then
-// carries the audio; standard output otherwise.
-std::ostream& consoleForCommandLineError(const ArgumentStore& store);
+// The output name that means raw PCM on standard output.
+inline constexpr char kRawOutputName[] = "stdout";
 
 }  // namespace embedder_tool

@@ -6,12 +6,11 @@
 // configure the embedder, selecting the channel named or the first one offered; feed it
 // blocks of 512 frames (a WAV file at the pace of real time, unless --unpaced); end the job,
 // complete the output and print the one result line, whose code is the exit status.
-#include <iostream>
 #include <optional>
 #include <string>
 
 #include "audio_streams.h"
-#include "command_line_error.h"
+#include "code_exception.h"
 #include "embedder_settings.h"
 #include "embedder_setup.h"
 #include "embedding_run.h"
@@ -38,21 +37,25 @@ std::string ChannelRefused(const std::string& name, Corvida::IPellionAudioEmbedd
 }
 
 // The channel named on the command line, or else the first one the embedder lists.
-void SelectChannel(const EmbedderSettings& settings, std::ostream& console,
+void SelectChannel(const EmbedderSettings& settings, RunReporter& reporter,
                    Corvida::IPellionAudioEmbedder& embedder) {
-    CorvidaUtils::ExceptionSdk library;
+    using CorvidaUtils::Status;
     if (settings.channelName) {
         const int32_t selected = embedder.SetChannelName(settings.channelName->c_str());
-        if (selected != 0) library.cause = ChannelRefused(*settings.channelName, embedder);
-        library.CheckResult(selected, "SetChannelName failed");
+        if (selected != 0) {
+            CorvidaUtils::Raise(Status::FromLibrary(selected, "SetChannelName failed")
+                                    .WithCause(ChannelRefused(*settings.channelName, embedder)));
+        }
         return;
     }
-    const ChannelList channels = GetChannelList(embedder, library);
-    if (!settings.silent) PrintChannelList(console, channels);
-    CorvidaUtils::CodeException().Check(channels.names != nullptr && channels.count > 0,
-                                        CorvidaUtils::kNoChannel,
-                                        "The embedder offers no channel to select");
-    library.CheckResult(embedder.SetChannelName(channels.names[0]), "SetChannelName failed");
+    const ChannelList channels = GetChannelList(embedder);
+    reporter.Channels(ReportedChannels(channels));
+    if (channels.names == nullptr || channels.count == 0) {
+        CorvidaUtils::Raise(
+            Status(CorvidaUtils::kNoChannel, "The embedder offers no channel to select"));
+    }
+    CorvidaUtils::ThrowIfFailed(
+        Status::FromLibrary(embedder.SetChannelName(channels.names[0]), "SetChannelName failed"));
 }
 
 StreamSettings StreamsOf(const EmbedderSettings& settings) {
@@ -66,6 +69,22 @@ StreamSettings StreamsOf(const EmbedderSettings& settings) {
     return streams;
 }
 
+// The options that change what the run does, for the start of a machine's log.
+RunStart StartOf(const EmbedderSettings& settings) {
+    RunStart start = StartOf(static_cast<const CommonSettings&>(settings));
+    if (settings.channelName) start.options.emplace_back("channelName", *settings.channelName);
+    if (settings.unpaced) start.options.emplace_back("unpaced", "true");
+    if (settings.silent) start.options.emplace_back("silent", "true");
+    if (settings.inputIsStdin) {
+        const WavPcmFormat& format = settings.stdinFormat;
+        start.options.emplace_back("stdinSamplingRate", std::to_string(format.samplingRate));
+        start.options.emplace_back("stdinNbChannels", std::to_string(format.nbChannels));
+        start.options.emplace_back("stdinBitsPerSample", std::to_string(format.bitsPerSample));
+        start.options.emplace_back("stdinEndianness", settings.stdinEndianness);
+    }
+    return start;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -73,35 +92,33 @@ int main(int argc, char** argv) {
     InstallStopSignalHandlers();
     ArgumentStore store;
     EmbedderSettings settings;
-    const auto printUsage = [&](std::ostream& out) { embedder_tool::printUsage(argc, argv, out); };
-    // A command-line error, with its usage text, goes where the command line said the console
-    // goes: only the settings reader knows that before the settings are read.
+    ConsoleStyle style;
+    style.program = programName(argc, argv, "pellion-embed");
+    style.printUsage = [&](std::ostream& out) { embedder_tool::printUsage(argc, argv, out); };
     if (const std::optional<int> status = ReadCommandLine(
             [&] {
                 store.parse(argc, argv);
                 embedder_tool::readEmbedderSettings(store, settings);
             },
-            [&]() -> std::ostream& { return embedder_tool::consoleForCommandLineError(store); },
-            printUsage)) {
+            store, style, embedder_tool::kRawOutputName)) {
         return *status;
     }
-    const std::string name = programName(argc, argv, "pellion-embed");
-    if (const std::optional<int> status = AnswerHelpOrVersion(store, name)) return *status;
+    if (const std::optional<int> status = AnswerHelpOrVersion(store, style.program)) {
+        return *status;
+    }
 
     RunProgram program;
     program.create = [](Corvida::IEmbedderListener* listener,
                         Corvida::IPellionAudioEmbedder** embedder) {
         return Corvida::CreatePellionAudioEmbedder(listener, embedder, nullptr);
     };
-    program.chooseChannel = [&](Corvida::IPellionAudioEmbedder& embedder, std::ostream& console) {
-        SelectChannel(settings, console, embedder);
+    program.chooseChannel = [&](Corvida::IPellionAudioEmbedder& embedder, RunReporter& reporter) {
+        SelectChannel(settings, reporter, embedder);
     };
     program.endJob = [](Corvida::IPellionAudioEmbedder& embedder) { return embedder.Finalize(); };
-    program.printUsage = printUsage;
-    program.name = name;
-    program.informs = !settings.silent;
+    program.start = StartOf(settings);
     program.addBufferFailure = kept_text::kAddBufferFailed;
     program.timestampFailure = "std::bad_alloc";
-    return RunAsThisProcess(settings, program, StreamsOf(settings),
-                            ListenerStyle{settings.silent, false});
+    style.silent = settings.silent;
+    return RunAsThisProcess(settings, program, StreamsOf(settings), style);
 }

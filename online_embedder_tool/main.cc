@@ -8,12 +8,11 @@
 // list printed but no channel selected, and the job ended with a report (EndJob).
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <optional>
 #include <string>
 
 #include "audio_streams.h"
-#include "command_line_error.h"
+#include "code_exception.h"
 #include "embedder_setup.h"
 #include "embedding_run.h"
 #include "file_identity.h"
@@ -29,8 +28,10 @@
 
 namespace {
 
-using CorvidaUtils::CodeException;
 using CorvidaUtils::kIoError;
+using CorvidaUtils::Raise;
+using CorvidaUtils::Status;
+using CorvidaUtils::ThrowIfFailed;
 
 // No job description comes near this; /dev/zero or a runaway file would otherwise take all
 // memory.
@@ -43,34 +44,33 @@ void HandOverMetadata(const OnlineEmbedderSettings& settings,
     std::string metadata;
     {
         const StdioFile file(std::fopen(settings.metadataPath.c_str(), "rb"));
-        CodeException opening;
         if (file == nullptr) {
             const int error = errno;
-            opening.cause =
-                SystemCause("cannot open metadata file '" + settings.metadataPath + "'", error);
+            Raise(Status(
+                kIoError, "Unable to open metadata file",
+                SystemCause("cannot open metadata file '" + settings.metadataPath + "'", error)));
         }
-        opening.Check(file != nullptr, kIoError, "Unable to open metadata file");
         char chunk[65536];
         size_t n = 0;
         while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
-            CodeException().Check(metadata.size() + n <= kMaxMetadataBytes, kIoError,
-                                  "Metadata file is too large (more than 16 MiB)");
+            if (metadata.size() + n > kMaxMetadataBytes) {
+                Raise(Status(kIoError, "Metadata file is too large (more than 16 MiB)"));
+            }
             metadata.append(chunk, n);
         }
         // A file that opens but cannot be read (a directory, an I/O error) must not reach the
         // embedder as an empty or cut-off job description.
-        CodeException reading;
         if (std::ferror(file.get())) {
             const int error = errno;
-            reading.cause =
-                SystemCause("cannot read metadata file '" + settings.metadataPath + "'", error);
+            Raise(Status(
+                kIoError, "Unable to read metadata file",
+                SystemCause("cannot read metadata file '" + settings.metadataPath + "'", error)));
         }
-        reading.Check(!std::ferror(file.get()), kIoError, "Unable to read metadata file");
     }
     // A stop signal while the file was read (a FIFO without a writer) ends the run at once.
     if (StopRequested()) return;
-    CorvidaUtils::ExceptionSdk().CheckResult(embedder.AddMetadata(metadata.c_str()),
-                                             "AddMetadata failed");
+    ThrowIfFailed(
+        Status::FromLibrary(embedder.AddMetadata(metadata.c_str()), "AddMetadata failed"));
 }
 
 // When finalising fails but hands back a report, sending the report on saves the job; only
@@ -83,6 +83,18 @@ int32_t EndJob(Corvida::IPellionAudioEmbedder& embedder) {
     return finalized;
 }
 
+// The options that change what the run does, for the start of a machine's log; never the
+// password.
+RunStart StartOf(const OnlineEmbedderSettings& settings) {
+    RunStart start = StartOf(static_cast<const CommonSettings&>(settings));
+    start.options.emplace_back("login", settings.login);
+    start.options.emplace_back("server", settings.server);
+    start.options.emplace_back("port", std::to_string(settings.port));
+    start.options.emplace_back("metadataPath", settings.metadataPath);
+    if (settings.passwordFile) start.options.emplace_back("passwordFile", *settings.passwordFile);
+    return start;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,7 +102,11 @@ int main(int argc, char** argv) {
     InstallStopSignalHandlers();
     ArgumentStore store;
     OnlineEmbedderSettings settings;
-    const auto printUsage = [&](std::ostream& out) { online_tool::printUsage(argc, argv, out); };
+    ConsoleStyle style;
+    style.program = programName(argc, argv, "pellion-embed-online");
+    style.printUsage = [&](std::ostream& out) { online_tool::printUsage(argc, argv, out); };
+    // Timestamps as the online tool has always shown them.
+    style.singlePrecisionTimestamps = true;
     if (const std::optional<int> status = ReadCommandLine(
             [&] {
                 store.parse(argc, argv);
@@ -99,50 +115,46 @@ int main(int argc, char** argv) {
                 ScrubPasswordArguments(argc, argv);
                 online_tool::readOnlineSettings(store, settings);
             },
-            [&]() -> std::ostream& {
-                StreamSettings streams;
-                if (store.positionalArgumentCount() >= 2) {
-                    streams.outputFile = store.positionalArgument(1);
-                }
-                return ConsoleFor(streams);
-            },
-            printUsage)) {
+            store, style)) {
         return *status;
     }
-    const std::string name = programName(argc, argv, "pellion-embed-online");
-    if (const std::optional<int> status = AnswerHelpOrVersion(store, name)) return *status;
+    if (const std::optional<int> status = AnswerHelpOrVersion(store, style.program)) {
+        return *status;
+    }
 
     StreamSettings streams;
     streams.inputFile = settings.inputFile;
     streams.outputFile = settings.outputFile;
     RunProgram program;
+    // From the command line, or from its file before the output is claimed, so that a file
+    // that cannot be read leaves the output as it was.
+    std::string password = settings.password;
+    program.beforeOutput = [&](RunReporter& reporter) {
+        if (settings.passwordFile) {
+            password = ReadPasswordFile(*settings.passwordFile,
+                                        std::getenv("CREDENTIALS_DIRECTORY"), reporter);
+        }
+    };
     program.create = [&](Corvida::IEmbedderListener* listener,
                          Corvida::IPellionAudioEmbedder** embedder) {
-        // Read just before it is needed, and never into the settings that outlive the call.
-        const std::string password =
-            settings.passwordFile
-                ? ReadPasswordFile(*settings.passwordFile, std::getenv("CREDENTIALS_DIRECTORY"),
-                                   std::cerr)
-                : settings.password;
         return Corvida::CreateOnlinePellionAudioEmbedder(listener, embedder, settings.login.c_str(),
                                                          password.c_str(), settings.port,
                                                          settings.server.c_str());
     };
     // Nor may the output be the metadata file, which is read only after the output exists.
     program.checkOutput = [&] {
-        CodeException().Check(!IsSameFile(settings.metadataPath, settings.outputFile), kIoError,
-                              "Output file is the metadata file");
+        if (IsSameFile(settings.metadataPath, settings.outputFile)) {
+            Raise(Status(kIoError, "Output file is the metadata file"));
+        }
     };
     program.beforeSettings = [&](Corvida::IPellionAudioEmbedder& embedder) {
         HandOverMetadata(settings, embedder);
     };
-    // Printed for the user's information; the online embedder picks its channel itself.
-    program.chooseChannel = [](Corvida::IPellionAudioEmbedder& embedder, std::ostream& console) {
-        CorvidaUtils::ExceptionSdk library;
-        PrintChannelList(console, GetChannelList(embedder, library));
+    // Shown for the user's information; the online embedder picks its channel itself.
+    program.chooseChannel = [](Corvida::IPellionAudioEmbedder& embedder, RunReporter& reporter) {
+        reporter.Channels(ReportedChannels(GetChannelList(embedder)));
     };
     program.endJob = &EndJob;
-    program.printUsage = printUsage;
-    program.name = name;
-    return RunAsThisProcess(settings, program, streams, ListenerStyle{false, true});
+    program.start = StartOf(settings);
+    return RunAsThisProcess(settings, program, streams, style);
 }

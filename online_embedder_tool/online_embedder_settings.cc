@@ -51,6 +51,7 @@ void readOnlineSettings(ArgumentStore& store, OnlineEmbedderSettings& settings,
     readPort(store, settings);
     readAffinity(store, settings);
     readPriority(store, settings);
+    readLogFormat(store, settings);
     checkArgumentCount(store);
     checkUnknownOptions(store);
 }

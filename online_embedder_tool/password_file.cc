@@ -13,8 +13,9 @@
 
 namespace {
 
-using CorvidaUtils::CodeException;
 using CorvidaUtils::kIoError;
+using CorvidaUtils::Raise;
+using CorvidaUtils::Status;
 
 // No password comes near it; /dev/zero or a wrong file would otherwise fill the memory.
 constexpr size_t kMaxLineBytes = size_t{64} << 10;
@@ -22,24 +23,23 @@ constexpr size_t kMaxLineBytes = size_t{64} << 10;
 }  // namespace
 
 std::string ReadPasswordFile(const std::string& path, const char* credentialsDirectory,
-                             std::ostream& warnings) {
+                             RunReporter& reporter) {
     const bool inCredentials = credentialsDirectory != nullptr && *credentialsDirectory != '\0' &&
                                !path.empty() && path[0] != '/';
     const std::string file = inCredentials ? std::string(credentialsDirectory) + "/" + path : path;
     const StdioFile stream(std::fopen(file.c_str(), "rbe"));
-    CodeException opening;
     if (stream == nullptr) {
         const int error = errno;
-        opening.cause = SystemCause("cannot open password file '" + file + "'", error);
+        Raise(Status(kIoError, "Unable to open password file",
+                     SystemCause("cannot open password file '" + file + "'", error)));
     }
-    opening.Check(stream != nullptr, kIoError, "Unable to open password file");
     // Unbuffered: no copy of the password stays behind in a stdio buffer.
     std::setvbuf(stream.get(), nullptr, _IONBF, 0);
 
     struct stat status {};
     if (fstat(fileno(stream.get()), &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
-        warnings << "Warning: the password file '" << file
-                 << "' is readable by group or others: chmod go-rwx '" << file << "'" << std::endl;
+        reporter.Warning("Warning: the password file '" + file +
+                         "' is readable by group or others: chmod go-rwx '" + file + "'");
     }
 
     std::string line;
@@ -49,16 +49,15 @@ std::string ReadPasswordFile(const std::string& path, const char* credentialsDir
            (n = std::fread(chunk, 1, sizeof chunk, stream.get())) > 0) {
         line.append(chunk, n);
     }
-    CodeException reading;
     if (std::ferror(stream.get())) {
         const int error = errno;
-        reading.cause = SystemCause("cannot read password file '" + file + "'", error);
+        Raise(Status(kIoError, "Unable to read password file",
+                     SystemCause("cannot read password file '" + file + "'", error)));
     }
-    reading.Check(!std::ferror(stream.get()), kIoError, "Unable to read password file");
     line.resize(std::min(line.find('\n'), line.size()));
     if (line.size() > kMaxLineBytes) {
-        reading.cause = "the first line of password file '" + file + "' is longer than 64 KiB";
-        reading.Raise(kIoError, "Unable to read password file");
+        Raise(Status(kIoError, "Unable to read password file",
+                     "the first line of password file '" + file + "' is longer than 64 KiB"));
     }
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;

@@ -4,11 +4,12 @@
 // hands over (CREDENTIALS_DIRECTORY, as systemd's LoadCredential= sets it), when there is one.
 #pragma once
 
-#include <ostream>
 #include <string>
+
+#include "run_reporter.h"
 
 // `credentialsDirectory` as the variable gives it, or null. A file that cannot be opened or
 // read, or whose first line is longer than 64 KiB, raises code 44 with a cause that names the
-// file; one that group or others may read gets a warning on `warnings`.
+// file; one that group or others may read is reported as a warning.
 std::string ReadPasswordFile(const std::string& path, const char* credentialsDirectory,
-                             std::ostream& warnings);
+                             RunReporter& reporter);

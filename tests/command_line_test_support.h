@@ -9,7 +9,6 @@
 
 #include "argument_store.h"
 #include "code_exception.h"
-#include "result_report.h"
 
 // An argument vector that owns its strings, with the store parsed from it.
 class ParsedCommandLine {
@@ -39,8 +38,8 @@ std::string CommandLineError(Read&& read) {
     try {
         read();
     } catch (const CorvidaUtils::CodeException& e) {
-        EXPECT_EQ(e.code, CorvidaUtils::kCommandLineError) << e.message;
-        return e.message;
+        EXPECT_EQ(e.status().code(), CorvidaUtils::kCommandLineError) << e.status().context();
+        return e.status().context();
     }
     return "";
 }

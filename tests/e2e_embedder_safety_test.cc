@@ -89,15 +89,19 @@ TEST(E2eEmbedderSafetyTest, OutputNamingTheInputEndsTheRunAndLeavesTheInputAlone
     ASSERT_EQ(link(input.c_str(), dir.path("hardlink.wav").c_str()), 0);
     for (const std::string& output :
          {input, dir.dir() + "/./in.wav", dir.path("symlink.wav"), dir.path("hardlink.wav")}) {
-        SCOPED_TRACE(output);
-        const EmbedderRun run = RunEmbedder(dir, EmbedderOptions(dir, {input, output}));
-        EXPECT_EQ(run.process.exitStatus, 44);
-        EXPECT_TRUE(EndsWith(run.process.out,
-                             "[ERROR] code 44 (An I/O error occurred). "
-                             "Output file is the input file\n\n"))
-            << run.process.out;
-        EXPECT_EQ(ReadWholeFile(input), original);
-        EXPECT_FALSE(TraceHas(run.trace, "CreatePellionAudioEmbedder"));
+        for (const std::string& name : {input, std::string("-")}) {  // "-": standard input
+            SCOPED_TRACE(name + " to " + output);
+            ProcessOptions options = EmbedderOptions(dir, {name, output});
+            options.stdinFile = input;
+            const EmbedderRun run = RunEmbedder(dir, options);
+            EXPECT_EQ(run.process.exitStatus, 44);
+            EXPECT_TRUE(EndsWith(run.process.out,
+                                 "[ERROR] code 44 (An I/O error occurred). "
+                                 "Output file is the input file\n\n"))
+                << run.process.out;
+            EXPECT_EQ(ReadWholeFile(input), original);
+            EXPECT_FALSE(TraceHas(run.trace, "CreatePellionAudioEmbedder"));
+        }
     }
     struct stat info {};
     ASSERT_EQ(lstat(dir.path("symlink.wav").c_str(), &info), 0);

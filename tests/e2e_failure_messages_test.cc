@@ -3,6 +3,7 @@
 // rows for users.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -118,6 +119,13 @@ TEST(E2eFailureMessagesTest, EachFailureSaysWhatAndWhy) {
          44,
          "[ERROR] code 44 (An I/O error occurred). Unable to open password file",
          "pellion-embed-online: cannot open password file '$D/pw': No such file or directory\n"},
+        {"WAV stream on raw standard input",
+         {"stdin", "$D/raw.wav", "--stdin-sampling-rate=48000", "--stdin-nb-channels=2",
+          "--stdin-bits-per-sample=16", "--stdin-endianness=le"},
+         44,
+         "[ERROR] code 44 (An I/O error occurred). Reading error",
+         "pellion-embed: standard input holds a WAV stream, not raw PCM; give it as the input "
+         "file instead, without the --stdin- options: pellion-embed - outputFile\n"},
         {"file shorter than its header",
          {"$D/short.wav", "$D/out.wav"},
          0,
@@ -148,12 +156,16 @@ TEST(E2eFailureMessagesTest, EachFailureSaysWhatAndWhy) {
         Strings args;
         for (const std::string& arg : row.args) args.push_back(Expand(arg, root));
         const bool online = std::string(row.standardError).rfind("pellion-embed-online", 0) == 0;
-        const ProcessResult result = RunProcess(
-            online ? OnlineEmbedderToolPath() : EmbedderToolPath(), EmbedderOptions(dir, args));
+        ProcessOptions options = EmbedderOptions(dir, args);
+        options.stdinFile = dir.path("in.wav");  // only raw input reads it
+        const ProcessResult result =
+            RunProcess(online ? OnlineEmbedderToolPath() : EmbedderToolPath(), options);
         EXPECT_EQ(result.exitStatus, row.exitStatus);
         EXPECT_EQ(LastConsoleLine(result.out), row.resultLine);
         EXPECT_EQ(result.err, Expand(row.standardError, root));
     }
+    // Refused before its first block, the run takes back the file it created.
+    EXPECT_NE(access(dir.path("raw.wav").c_str(), F_OK), 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "e2e_embedder_support.h"
 #include "e2e_online_support.h"
 
 TEST(E2eOnlineRoundTripTest, OutputIsTheInputButForTheMarkedBit) {
@@ -27,4 +28,16 @@ TEST(E2eOnlineRoundTripTest, OutputIsTheInputButForTheMarkedBit) {
             EXPECT_NE(output.samples, job.samples());
         }
     }
+}
+
+TEST(E2eOnlineRoundTripTest, DashReadsAWavStreamOnStandardInput) {
+    OnlineJob job;
+    std::vector<std::string> args = job.Args();
+    args[0] = "-";
+    ProcessOptions options = job.Options(args);
+    options.stdinDevNull = false;
+    options.stdinChunks = StdinAtOnce(ReadWholeFile(job.input()));
+    ASSERT_EQ(RunProcess(OnlineEmbedderToolPath(), options).exitStatus, 0);
+    EXPECT_EQ(WithoutMark(ReadWrittenWav(job.output()).samples, 16),
+              WithoutMark(job.samples(), 16));
 }

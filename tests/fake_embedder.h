@@ -1,31 +1,48 @@
 // An embedder for in-process tests of the run: it records each call by name, answers with
-// the result scripted for it (0 by default), and hands every block it takes straight back to
-// the listener, unchanged.
+// the result scripted for it (0 by default; "Name" for every call, "Name@N" for the Nth),
+// sends the messages scripted for a call to the listener, and hands every block it takes back
+// to the listener unchanged, holding the last `holdBack` blocks until it is finalised or
+// destroyed, as a real embedder does.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "pellion_audio_embedder.h"
 
+struct FakeScript {
+    std::map<std::string, int32_t> results;
+    std::map<std::string, std::vector<Corvida::EmbedderMessage>> messages;
+    size_t holdBack = 0;
+};
+
 class FakeEmbedder : public Corvida::IPellionAudioEmbedder, Corvida::IEmbedderParameters {
 public:
-    FakeEmbedder(Corvida::IEmbedderListener* listener, std::map<std::string, int32_t> results,
+    FakeEmbedder(Corvida::IEmbedderListener* listener, FakeScript script,
                  std::vector<std::string>& calls)
-        : listener_(listener), results_(std::move(results)), calls_(calls) {}
+        : listener_(listener), script_(std::move(script)), calls_(calls) {}
+    // Blocks not yet handed back come back now.
+    ~FakeEmbedder() override { HandBack(0); }
 
     int32_t Initialize() override { return Call("Initialize"); }
-    int32_t Finalize() override { return Call("Finalize"); }
+    int32_t Finalize() override {
+        const int32_t result = Call("Finalize");
+        if (result == 0) HandBack(0);
+        return result;
+    }
     int32_t FinalizeWithReport(const char** report) override {
         *report = nullptr;
-        return Call("FinalizeWithReport");
+        const int32_t result = Call("FinalizeWithReport");
+        if (result == 0) HandBack(0);
+        return result;
     }
     int32_t AddAudioBuffer(const uint8_t* data, uint64_t size, uint64_t* timestamp) override {
         const int32_t result = Call("AddAudioBuffer");
         if (result != 0) return result;
-        std::vector<uint8_t> block(data, data + size);
-        listener_->OnAudioBuffer(block.data(), block.size(), timestamp);
+        held_.push_back({std::vector<uint8_t>(data, data + size), timestamp});
+        HandBack(script_.holdBack);
         return 0;
     }
     int32_t EnableRecord(const char*) override { return Call("EnableRecord"); }
@@ -61,13 +78,34 @@ public:
     int32_t SendJobReport(const char*) override { return Call("SendJobReport"); }
 
 private:
+    struct Block {
+        std::vector<uint8_t> bytes;
+        uint64_t* timestamp;
+    };
+
     int32_t Call(const std::string& name) {
         calls_.push_back(name);
-        const auto scripted = results_.find(name);
-        return scripted != results_.end() ? scripted->second : 0;
+        const size_t number = ++counts_[name];
+        for (const Corvida::EmbedderMessage& message : script_.messages[name]) {
+            listener_->OnMessage(message);
+        }
+        const auto nth = script_.results.find(name + "@" + std::to_string(number));
+        if (nth != script_.results.end()) return nth->second;
+        const auto every = script_.results.find(name);
+        return every != script_.results.end() ? every->second : 0;
+    }
+    // Hands back all but the last `keep` blocks.
+    void HandBack(size_t keep) {
+        while (held_.size() > keep) {
+            Block& block = held_.front();
+            listener_->OnAudioBuffer(block.bytes.data(), block.bytes.size(), block.timestamp);
+            held_.pop_front();
+        }
     }
 
     Corvida::IEmbedderListener* const listener_;
-    const std::map<std::string, int32_t> results_;
+    FakeScript script_;
     std::vector<std::string>& calls_;
+    std::map<std::string, size_t> counts_;
+    std::deque<Block> held_;
 };

@@ -97,7 +97,9 @@ std::set<std::string> UsageOptions(
 
 std::map<int32_t, std::string> ResultMessages() {
     std::map<int32_t, std::string> messages;
-    CorvidaUtils::buildResultMessages(messages);
+    for (int32_t code = 0; code <= 51; ++code) {
+        if (const char* text = CorvidaUtils::ResultText(code)) messages[code] = text;
+    }
     return messages;
 }
 

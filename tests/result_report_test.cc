@@ -1,19 +1,20 @@
 #include "result_report.h"
 
+#include "code_exception.h"
+
 #include <gtest/gtest.h>
 
 #include <new>
 #include <sstream>
 #include <stdexcept>
 
-using CorvidaUtils::CodeException;
+using CorvidaUtils::Catching;
 using CorvidaUtils::PrintResultLine;
-using CorvidaUtils::RunCatchingErrors;
-using CorvidaUtils::RunResult;
+using CorvidaUtils::Status;
 
 namespace {
 
-std::string Print(const RunResult& result, bool printSuccess = true) {
+std::string Print(const Status& result, bool printSuccess = true) {
     std::ostringstream out;
     PrintResultLine(out, result, printSuccess, [](std::ostream& o) { o << "usage text\n"; });
     return out.str();
@@ -42,28 +43,26 @@ TEST(ResultReportTest, ResultLineForms) {
 }
 
 TEST(ResultReportTest, HandlersTurnExceptionsIntoCodes) {
-    RunResult result;
-    RunCatchingErrors([] {}, result);
-    EXPECT_EQ(result.code, 0);
+    EXPECT_TRUE(Catching([] {}).ok());
 
-    RunCatchingErrors([] { CorvidaUtils::ExceptionSdk().CheckResult(14, "Initialize failed"); },
-                      result);
-    EXPECT_EQ(result.code, 11);
-    EXPECT_EQ(result.message, "Initialize failed");
+    Status result =
+        Catching([] { CorvidaUtils::ThrowIfFailed(Status::FromLibrary(14, "Initialize failed")); });
+    EXPECT_EQ(result.code(), 11);
+    EXPECT_EQ(result.context(), "Initialize failed");
 
     // Memory that cannot be had ends a run as every failed allocation does, never as an
     // internal error.
-    RunCatchingErrors([] { throw std::bad_alloc(); }, result);
-    EXPECT_EQ(result.code, 5);
-    EXPECT_EQ(result.message, std::bad_alloc().what());
+    result = Catching([] { throw std::bad_alloc(); });
+    EXPECT_EQ(result.code(), 5);
+    EXPECT_EQ(result.context(), std::bad_alloc().what());
 
-    RunCatchingErrors([] { throw std::runtime_error("boom"); }, result);
-    EXPECT_EQ(result.code, 1);
-    EXPECT_EQ(result.message, "boom");
+    result = Catching([] { throw std::runtime_error("boom"); });
+    EXPECT_EQ(result.code(), 1);
+    EXPECT_EQ(result.context(), "boom");
 
-    RunCatchingErrors([] { throw 42; }, result);
-    EXPECT_EQ(result.code, 1);
-    EXPECT_EQ(result.message, "Unsupported exception");
+    result = Catching([] { throw 42; });
+    EXPECT_EQ(result.code(), 1);
+    EXPECT_EQ(result.context(), "Unsupported exception");
 }
 
 TEST(ResultReportTest, ExitStatusIsTheCodeWhenAnExitStatusCanCarryIt) {

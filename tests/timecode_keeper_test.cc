@@ -24,11 +24,10 @@ constexpr int64_t kStart = 17000000000000000LL;  // some day in 2023, in ticks
 
 TEST(TimecodeKeeperTest, SecondBlockAlwaysResynchronisesThenOnlyOnGapsOrDaily) {
     FakeTimecode embedder;
-    CorvidaUtils::CodeException checker;
     TimecodeKeeper keeper;
     int64_t wall = kStart;
     auto block = [&](int64_t at) {
-        keeper.BeforeBlock(at, embedder, checker);
+        keeper.BeforeBlock(at, embedder);
         keeper.AfterBlock(at);
     };
     block(wall);
@@ -59,25 +58,20 @@ TEST(TimecodeKeeperTest, SecondBlockAlwaysResynchronisesThenOnlyOnGapsOrDaily) {
 
 TEST(TimecodeKeeperTest, NotAllowedCountsAsDoneOtherAnswersRaisedUnconverted) {
     FakeTimecode embedder;
-    CorvidaUtils::CodeException checker;
     TimecodeKeeper keeper;
     keeper.AfterBlock(kStart);
     embedder.answer = library_code::kResyncNotAllowed;
-    EXPECT_NO_THROW(keeper.BeforeBlock(kStart + kBlock, embedder, checker));
+    EXPECT_TRUE(keeper.BeforeBlock(kStart + kBlock, embedder).ok());
     keeper.AfterBlock(kStart + kBlock);
     // Counted as done: no new attempt for the next steady block.
-    keeper.BeforeBlock(kStart + 2 * kBlock, embedder, checker);
+    keeper.BeforeBlock(kStart + 2 * kBlock, embedder);
     EXPECT_EQ(embedder.calls, 1);
 
     for (const int32_t answer : {6, 99, -1}) {
         embedder.answer = answer;
-        try {
-            keeper.BeforeBlock(kStart + 100 * kSecond, embedder, checker);
-            FAIL() << answer;
-        } catch (const CorvidaUtils::CodeException& e) {
-            EXPECT_EQ(e.code, answer);
-            EXPECT_EQ(e.message, "ResynchronizeTimecode failed");
-        }
+        const CorvidaUtils::Status failed = keeper.BeforeBlock(kStart + 100 * kSecond, embedder);
+        EXPECT_EQ(failed.code(), answer);
+        EXPECT_EQ(failed.context(), "ResynchronizeTimecode failed");
     }
 }
 

@@ -1,9 +1,11 @@
 #include "wav_reader.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "wav_fixture.h"
@@ -239,9 +241,9 @@ TEST_F(WavReaderTest, FileEndingAfterDataIdentifierWarnsAndHasNoData) {
     ByteVector contents = RiffFile({FormatChunk(2, 48000, 16)});
     PutId(contents, "data");
     PutU16(contents, 7);  // half a size field
-    testing::internal::CaptureStderr();
     const int32_t result = OpenBytes(contents);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Warning: error reading WXav chunk\n");
+    EXPECT_EQ(parser_.TakeWarnings(),
+              std::vector<std::string>{"Warning: error reading WXav chunk"});
     ASSERT_EQ(result, kWavReaderSuccess);
     uint8_t buffer[16];
     int64_t frames = 4;
@@ -468,6 +470,31 @@ TEST_F(WavReaderTest, ReadsRf64FilesByTheirDs64Sizes) {
     delivered.clear();
     EXPECT_EQ(ReadAll(64, delivered), kWavReaderEndOfData);
     EXPECT_EQ(delivered, samples);
+}
+
+// A pipe is read forward only: the audio to its declared size, or to the end; what follows noted.
+TEST_F(WavReaderTest, ReadsAPipeForwardOnly) {
+    const ByteVector list = ListChunk("INFO", {Chunk("ISFT", Pattern(5))}), samples = Pattern(2800);
+    const ByteVector fmt = FormatChunk(2, 48000, 16), toEnd = ChunkDeclaring("data", ~0u, samples);
+    const std::vector<std::pair<ByteVector, std::vector<std::string>>> cases = {
+        {RiffFile({list, fmt, toEnd}), {}},
+        {RiffFile({list, fmt, Chunk("data", samples), Chunk("cue ", Pattern(28))}),
+         {"Note: the input's 36 bytes after its audio are not copied: the chunks after the audio "
+          "of a stream are not carried"}},
+        {Rf64File({list, fmt, toEnd}, 0, 0), {}}};
+    for (const auto& [stream, notes] : cases) {
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        EXPECT_EQ(write(ends[1], stream.data(), stream.size()), ssize_t(stream.size()));
+        close(ends[1]);
+        ASSERT_EQ(parser_.Open(ends[0], &format_), kWavReaderSuccess);
+        close(ends[0]);  // the reader reads its own duplicate
+        EXPECT_EQ(parser_.CarriedItems().chunksBeforeAudio, list);
+        ByteVector delivered;
+        EXPECT_EQ(ReadAll(512, delivered), kWavReaderEndOfData);
+        EXPECT_EQ(delivered, samples);
+        EXPECT_EQ(parser_.TakeNotes(), notes);
+    }
 }
 
 }  // namespace

@@ -31,7 +31,8 @@ void ArgumentStore::parse(int32_t argumentCount, const char* const* argumentVect
         // The vector ends at a null element whatever argc says.
         if (argv[index] == nullptr) break;
         std::string argument = trimWhitespace(argv[index]);
-        if (argument.empty() || argument.front() != '-') {
+        // A lone "-" names a standard stream, as audio tools have it.
+        if (argument.empty() || argument.front() != '-' || argument == "-") {
             positionalArguments.push_back(std::move(argument));
             continue;
         }
@@ -76,4 +77,10 @@ bool ArgumentStore::getSingleValue(std::string_view name, std::string& value) {
 std::optional<std::string> ArgumentStore::firstPendingOption() const {
     if (pendingOptionNames.empty()) return std::nullopt;
     return pendingOptionNames.front();
+}
+
+std::optional<std::vector<std::string>> ArgumentStore::peekOption(std::string_view name) const {
+    const auto found = optionValues.find(name);
+    if (found == optionValues.end()) return std::nullopt;
+    return found->second;
 }

@@ -17,8 +17,8 @@ std::string trimWhitespace(std::string_view text);
 class ArgumentStore {
 public:
     // Every element of `argv` after the first, trimmed: one that begins with "-" is an
-    // option "name" or "name=value" (only the first "=" separates), anything else is a
-    // positional argument. `argv` is borrowed and must outlive the store.
+    // option "name" or "name=value" (only the first "=" separates), anything else, and a
+    // lone "-", is a positional argument. `argv` is borrowed and must outlive the store.
     void parse(int32_t argc, const char* const* argv);
 
     // The queries below mark the option as asked for.
@@ -28,6 +28,10 @@ public:
     // False, with `value` unchanged, when the option is absent. A command-line error when
     // the option was given more than once.
     bool getSingleValue(std::string_view name, std::string& value);
+
+    // The values of an option, without marking it as asked for: for what must be known before
+    // the command line is read (where its errors go).
+    std::optional<std::vector<std::string>> peekOption(std::string_view name) const;
 
     size_t positionalArgumentCount() const { return positionalArguments.size(); }
     const std::string& positionalArgument(size_t index) const {

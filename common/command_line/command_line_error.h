@@ -1,10 +1,7 @@
-// Raising a command-line error: a CodeException with the command-line result code, which
-// the tool's main reports together with its usage text; and the reading that reports it.
+// Raising a command-line error: a CodeException with the command-line result code, which the
+// program reports together with its usage text.
 #pragma once
 
-#include <functional>
-#include <optional>
-#include <ostream>
 #include <string>
 
 [[noreturn]] void raiseCommandLineError(const std::string& message);
@@ -12,10 +9,3 @@
 inline void checkCommandLine(bool condition, const std::string& message) {
     if (!condition) raiseCommandLineError(message);
 }
-
-// Reads a program's command line with `read`. When that fails (a command-line error, or
-// memory that cannot be had), prints the result line on `console()` (with the usage text
-// after a command-line error) and returns the exit status; nothing when the run goes on.
-std::optional<int> ReadCommandLine(const std::function<void()>& read,
-                                   const std::function<std::ostream&()>& console,
-                                   const std::function<void(std::ostream&)>& printUsage);

@@ -38,6 +38,19 @@ void readRecordDirectory(ArgumentStore& store, CommonSettings& settings) {
     settings.recordDirectory = directory;
 }
 
+void readLogFormat(ArgumentStore& store, CommonSettings& settings) {
+    std::string value;
+    if (!store.getSingleValue("--log-format", value)) return;
+    checkCommandLine(value == "text" || value == "json",
+                     "Invalid parameter --log-format. Must be text or json.");
+    settings.jsonLog = value == "json";
+}
+
+bool JsonLogAsked(const ArgumentStore& store) {
+    const std::optional<std::vector<std::string>> values = store.peekOption("--log-format");
+    return values && values->size() == 1 && values->front() == "json";
+}
+
 void readAffinity(ArgumentStore& store, CommonSettings& settings) {
     std::string value;
     if (!store.getSingleValue("--affinity", value)) return;

@@ -21,6 +21,8 @@ struct CommonSettings {
     std::optional<uint32_t> affinityMask;
     std::optional<ThreadPriority> threadPriority;
     std::optional<std::string> recordDirectory;
+    // "--log-format=json": standard error carries a log for machines.
+    bool jsonLog = false;
 };
 
 // The name that the usage texts show: argv[0] after its last "/" or "\", or `fallback`
@@ -36,6 +38,10 @@ bool versionAsked(ArgumentStore& store);
 void readInputAndOutputFiles(ArgumentStore& store, CommonSettings& settings);
 // "--record", which must not be empty when given.
 void readRecordDirectory(ArgumentStore& store, CommonSettings& settings);
+// "--log-format=text" (the default) or "--log-format=json".
+void readLogFormat(ArgumentStore& store, CommonSettings& settings);
+// "--log-format=json" stands on the command line, whether or not it has been read yet.
+bool JsonLogAsked(const ArgumentStore& store);
 // "--affinity", hexadecimal.
 void readAffinity(ArgumentStore& store, CommonSettings& settings);
 // "--prio=policy,priority".

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-#include "code_exception.h"
 #include "library_result_codes.h"
 #include "pellion_audio_embedder.h"
+#include "status.h"
 
 // Wall time in 100 ns ticks since the Unix epoch. Should the clock not be readable, returns
 // `fallback` (the previous block's wall time), so that the failure triggers no re-sync.
@@ -19,10 +19,9 @@ public:
     static constexpr int64_t kResyncPeriod = 864000000000LL;  // 24 hours
 
     // Before handing over the block read at `wallTime`: re-synchronises when due. Results 0
-    // and 81 (feature not allowed) count as done; any other is raised through `checker`
-    // unconverted with "ResynchronizeTimecode failed".
-    void BeforeBlock(int64_t wallTime, Corvida::IEmbedderTimecode& embedder,
-                     CorvidaUtils::CodeException& checker);
+    // and 81 (feature not allowed) count as done; any other fails, its code passed on
+    // unconverted, with "ResynchronizeTimecode failed".
+    CorvidaUtils::Status BeforeBlock(int64_t wallTime, Corvida::IEmbedderTimecode& embedder);
     // After the block has been handed over.
     void AfterBlock(int64_t wallTime) { previousWallTime_ = wallTime; }
 

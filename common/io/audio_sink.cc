@@ -6,8 +6,19 @@
 #include "sample_conversion.h"
 #include "system_cause.h"
 
-void AudioSink::Write(uint8_t* data, uint64_t size) noexcept {
-    if (data == nullptr || size == 0 || Failed() || Abandoned()) return;
+CorvidaUtils::Status MemoryFailure(const char* context) noexcept {
+    try {
+        return CorvidaUtils::Status(CorvidaUtils::kMemoryError, context);
+    } catch (...) {
+        // The code still tells what failed.
+        return CorvidaUtils::Status(CorvidaUtils::kMemoryError, std::string());
+    }
+}
+
+CorvidaUtils::Status AudioSink::Write(uint8_t* data, uint64_t size) noexcept {
+    if (data == nullptr || size == 0 || failed_.load(std::memory_order_acquire) || Abandoned()) {
+        return CorvidaUtils::Status();
+    }
     const uint64_t bytesPerSample = format_.bitsPerSample / 8;
     uint64_t length = size;
     if (bytesPerSample == 3) {
@@ -18,18 +29,14 @@ void AudioSink::Write(uint8_t* data, uint64_t size) noexcept {
         PackSamples32To24(data, words, data);
         length = words * 3;
     }
+    CorvidaUtils::Status status;
     try {
-        bytesWritten_.fetch_add(WriteBytes(data, length), std::memory_order_acq_rel);
+        status = WriteBytes(data, length);
     } catch (const std::bad_alloc&) {
-        RecordFailure(CorvidaUtils::kMemoryError,
-                      "Error allocating memory for the embedder's output");
+        status = MemoryFailure("Error allocating memory for the embedder's output");
     }
-}
-
-SinkFailure AudioSink::Failure() const {
-    if (!Failed()) return SinkFailure();
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return failure_;
+    if (!status.ok()) failed_.store(true, std::memory_order_release);
+    return status;
 }
 
 uint64_t AudioSink::FramesWritten() const {
@@ -37,16 +44,6 @@ uint64_t AudioSink::FramesWritten() const {
     return frameBytes > 0 ? bytesWritten_.load(std::memory_order_acquire) / frameBytes : 0;
 }
 
-void AudioSink::RecordFailure(int32_t code, const char* context, const std::string& object,
-                              int error) noexcept {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (failed_.load(std::memory_order_relaxed)) return;
-    failure_.code = code;
-    failure_.context = context;
-    try {
-        failure_.cause = SystemCause(object, error);
-    } catch (const std::bad_alloc&) {
-        // The code and the context still tell what failed.
-    }
-    failed_.store(true, std::memory_order_release);
+CorvidaUtils::Status AudioSink::Failure(int32_t code, const std::string& object, int error) const {
+    return CorvidaUtils::Status(code, writeFailureContext_, SystemCause(object, error));
 }

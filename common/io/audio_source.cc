@@ -12,7 +12,7 @@ std::vector<uint8_t> Allocated(uint64_t bytes, const char* context) {
     try {
         return std::vector<uint8_t>(bytes > 0 ? bytes : 1);
     } catch (const std::bad_alloc&) {
-        CorvidaUtils::CodeException().Raise(CorvidaUtils::kMemoryError, context);
+        CorvidaUtils::Raise(CorvidaUtils::Status(CorvidaUtils::kMemoryError, context));
     }
 }
 

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "remarks.h"
 #include "wav_carried_items.h"
 #include "wav_pcm_format.h"
 
@@ -28,7 +30,8 @@ struct AudioBlock {
     std::optional<uint64_t> mediaTime;
 };
 
-enum class ReadOutcome { kBlock, kEnd, kStopped };
+// kWaiting: a live input has sent nothing for over a second; the read may be tried again.
+enum class ReadOutcome { kBlock, kEnd, kStopped, kWaiting };
 
 class AudioSource {
 public:
@@ -50,13 +53,23 @@ public:
     // Makes the buffers for blocks of `frames` frames. Raises code 5 with what was allocated.
     void Prepare(uint64_t frames);
     // The next block: kEnd at the end of the input, kStopped when a stop signal ended a read
-    // that brought nothing. Raises a CodeException on a read error.
+    // that brought nothing, kWaiting when a live input has sent nothing for over a second.
+    // Raises a CodeException on a read error.
     virtual ReadOutcome Read(AudioBlock& block) = 0;
+    // The warnings and notes about the input since they were last taken, for the run to
+    // report.
+    Remarks TakeRemarks() { return std::move(remarks_); }
+    // Read raised because the input is not what the command line said, before any of it was
+    // fed: the run leaves the output as it found it.
+    virtual bool Refused() const { return false; }
 
 protected:
     uint64_t FrameBytes() const { return format_.nbChannels * (format_.bitsPerSample / 8); }
     // Fills `block` from the first `bytes` of the read buffer, widening 24-bit samples.
     void Deliver(uint64_t bytes, AudioBlock& block);
+
+    void Warn(std::string text) { remarks_.push_back(Remark{true, std::move(text)}); }
+    void Note(std::string text) { remarks_.push_back(Remark{false, std::move(text)}); }
 
     WavPcmFormat format_;
     std::vector<uint8_t> samples_;  // as read
@@ -64,4 +77,5 @@ protected:
 
 private:
     uint64_t framesPerBlock_ = 0;
+    Remarks remarks_;
 };

@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <iostream>
-
 #include "file_identity.h"
 #include "raw_input_source.h"
 #include "raw_output_sink.h"
@@ -29,8 +27,5 @@ AudioStreams MakeAudioStreams(const StreamSettings& settings, bool (*stopRequest
     } else {
         streams.sink = std::make_unique<WavFileSink>(settings.outputFile, stopRequested);
     }
-    const bool outputOnStandardOutput = OutputIsStandardOutput(settings);
-    streams.console = outputOnStandardOutput ? &std::cerr : &std::cout;
-    streams.consoleIsTerminal = isatty(outputOnStandardOutput ? STDERR_FILENO : STDOUT_FILENO) == 1;
     return streams;
 }

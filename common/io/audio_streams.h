@@ -4,7 +4,6 @@
 
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <string>
 
 #include "audio_sink.h"
@@ -32,9 +31,6 @@ bool OutputIsStandardOutput(const StreamSettings& settings);
 struct AudioStreams {
     std::unique_ptr<AudioSource> source;
     std::unique_ptr<AudioSink> sink;
-    // Where the run's lines go: standard error when standard output carries the audio.
-    std::ostream* console = nullptr;
-    bool consoleIsTerminal = false;
 };
 
 // `stopRequested` lets a source give up a read or a walk, and a stalled sink give up its

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "code_exception.h"
 #include "file_identity.h"
@@ -17,13 +16,14 @@
 void RawOutputSink::CheckIsNotInput(const InputIdentity& input) const {
     const bool same = input.descriptor >= 0 ? DescriptorsShareAFile(input.descriptor, STDOUT_FILENO)
                                             : IsFileOnDescriptor(STDOUT_FILENO, input.path);
-    CorvidaUtils::CodeException().Check(!same, CorvidaUtils::kIoError,
-                                        "Standard output is the input file");
+    if (same) {
+        CorvidaUtils::Raise(
+            CorvidaUtils::Status(CorvidaUtils::kIoError, "Standard output is the input file"));
+    }
 }
 
 void RawOutputSink::Open(const WavPcmFormat& format, WavCarriedItems) {
     format_ = format;
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
     // A regular file does not stall, and keeps its plain write: no system call more per block.
     struct stat status {};
     regularFile_ = fstat(STDOUT_FILENO, &status) == 0 && S_ISREG(status.st_mode);
@@ -32,32 +32,34 @@ void RawOutputSink::Open(const WavPcmFormat& format, WavCarriedItems) {
     }
 }
 
-void RawOutputSink::Close() {
-    if (!regularFile_ || Failed() || SyncDescriptor(STDOUT_FILENO)) return;
-    const int error = errno;
-    RecordFailure(CorvidaUtils::kIoError, WriteFailureContext(), "cannot write standard output",
-                  error);
+CorvidaUtils::Status RawOutputSink::Close() {
+    if (!regularFile_ || SyncDescriptor(STDOUT_FILENO)) return CorvidaUtils::Status();
+    return Failure(CorvidaUtils::kIoError, "cannot write standard output", errno);
 }
 
-uint64_t RawOutputSink::WriteBytes(uint8_t* bytes, uint64_t size) {
+CorvidaUtils::Status RawOutputSink::WriteBytes(uint8_t* bytes, uint64_t size) {
     if (bigEndian_) SwapSampleBytes(bytes, size, format_.bitsPerSample / 8);
-    int error = 0;
-    uint64_t written = size;
     if (stallable_) {
         const StallableOutput::Written result = stallable_->Write(bytes, size);
+        Written(result.bytes);
         if (result.abandoned) RecordAbandoned();
-        written = result.bytes;
-        error = result.error;
-    } else if (std::fwrite(bytes, 1, size, stdout) != size) {
-        // A stop signal cannot cut the write short: audio flows only once interrupted calls
-        // restart.
-        written = 0;
-        error = errno;
-    }
-    if (written < size && !Abandoned()) {
+        if (result.bytes == size || result.abandoned) return CorvidaUtils::Status();
         // A closed pipe fails here too: SIGPIPE is ignored, so the write fails with EPIPE.
-        RecordFailure(CorvidaUtils::kIoError, WriteFailureContext(), "cannot write standard output",
-                      error);
+        return Failure(CorvidaUtils::kIoError, "cannot write standard output", result.error);
     }
-    return written;
+    // A stop signal cannot cut the write short: audio flows only once interrupted calls
+    // restart.
+    uint64_t written = 0;
+    while (written < size) {
+        const ssize_t n = write(STDOUT_FILENO, bytes + written, size - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : 0;
+            Written(written);
+            return Failure(CorvidaUtils::kIoError, "cannot write standard output", error);
+        }
+        written += static_cast<uint64_t>(n);
+    }
+    Written(size);
+    return CorvidaUtils::Status();
 }

@@ -15,17 +15,17 @@ public:
           stopRequested_(stopRequested) {}
 
     void CheckIsNotInput(const InputIdentity& input) const override;
-    // Makes standard output unbuffered, and finds out whether it can stall (anything but a
-    // regular file: a pipe, a terminal, a socket).
+    // Finds out whether standard output can stall (anything but a regular file: a pipe, a
+    // terminal, a socket).
     void Open(const WavPcmFormat& format, WavCarriedItems carried) override;
     // Syncs standard output when it is a regular file, so that the audio is on the disk
     // before the run reports success; a pipe or a device has nothing to keep.
-    void Close() override;
+    CorvidaUtils::Status Close() override;
     // A run whose audio never started has nothing worth syncing.
-    void Discard() override {}
+    CorvidaUtils::Status Discard() override { return CorvidaUtils::Status(); }
 
 private:
-    uint64_t WriteBytes(uint8_t* bytes, uint64_t size) override;
+    CorvidaUtils::Status WriteBytes(uint8_t* bytes, uint64_t size) override;
 
     const bool bigEndian_;
     bool (*const stopRequested_)();

@@ -27,13 +27,15 @@ void WavFileSink::CheckIsNotInput(const InputIdentity& input) const {
         same = input.descriptor >= 0 ? IsFileOnDescriptor(input.descriptor, path_)
                                      : IsSameFile(input.path, path_);
     }
-    CorvidaUtils::CodeException().Check(!same, CorvidaUtils::kIoError,
-                                        "Output file is the input file");
+    if (same) {
+        CorvidaUtils::Raise(
+            CorvidaUtils::Status(CorvidaUtils::kIoError, "Output file is the input file"));
+    }
 }
 
 void WavFileSink::Open(const WavPcmFormat& format, WavCarriedItems carried) {
     format_ = format;
-    const std::vector<std::string> notes = std::move(carried.notes);
+    std::vector<std::string> notes = std::move(carried.notes);
     writer_.SetCarriedItems(std::move(carried));
     const auto channels = static_cast<int16_t>(format.nbChannels);
     const auto rate = static_cast<uint32_t>(format.samplingRate);
@@ -41,49 +43,50 @@ void WavFileSink::Open(const WavPcmFormat& format, WavCarriedItems carried) {
     const int32_t opened = path_ == kStandardOutput
                                ? writer_.OpenStandardOutput(channels, rate, bits)
                                : writer_.Open(path_.c_str(), channels, rate, bits);
-    CorvidaUtils::ExceptionWavMuxer checker;
-    checker.cause = SystemCause("cannot open output file " + shownName_, writer_.SystemError());
-    // Another run writing the same file would leave a splice of both.
-    if (opened == kWavWriterInUse)
-        checker.CheckResult(opened, "Output file is in use by another run");
-    checker.CheckResult(opened, "Unable to initialize embedder listener");
-    for (const std::string& note : notes) std::fprintf(stderr, "%s\n", note.c_str());
+    if (opened != kWavWriterSuccess) {
+        // Another run writing the same file would leave a splice of both.
+        CorvidaUtils::Raise(
+            CorvidaUtils::Status::FromWriter(opened, opened == kWavWriterInUse
+                                                         ? "Output file is in use by another run"
+                                                         : "Unable to initialize embedder listener")
+                .WithCause(
+                    SystemCause("cannot open output file " + shownName_, writer_.SystemError())));
+    }
+    for (std::string& note : notes) Note(std::move(note));
 }
 
-void WavFileSink::Start() {
-    Record(writer_.Start());
+CorvidaUtils::Status WavFileSink::Start() {
+    return Converted(writer_.Start());
 }
 
-uint64_t WavFileSink::WriteBytes(uint8_t* bytes, uint64_t size) {
+CorvidaUtils::Status WavFileSink::WriteBytes(uint8_t* bytes, uint64_t size) {
     // The writer takes a 32-bit length; a larger block would be cut short, so it counts as a
     // failed write rather than being truncated silently.
     const int32_t result = size > static_cast<uint64_t>(INT32_MAX)
                                ? kWavWriterIoError
                                : writer_.Write(bytes, static_cast<int32_t>(size));
-    Record(result);
-    return result == kWavWriterSuccess ? size : 0;
+    if (result == kWavWriterSuccess) Written(size);
+    return Converted(result);
 }
 
-void WavFileSink::Close() {
-    Record(writer_.Close());
+CorvidaUtils::Status WavFileSink::Close() {
+    return Converted(writer_.Close());
 }
 
-void WavFileSink::Discard() {
-    Record(writer_.Discard());
+CorvidaUtils::Status WavFileSink::Discard() {
+    return Converted(writer_.Discard());
 }
 
-void WavFileSink::Record(int32_t writerResult) {
-    for (const std::string& note : writer_.TakeNotes()) std::fprintf(stderr, "%s\n", note.c_str());
-    if (writerResult == kWavWriterSuccess) return;
+CorvidaUtils::Status WavFileSink::Converted(int32_t writerResult) {
+    for (std::string& note : writer_.TakeNotes()) Note(std::move(note));
+    if (writerResult == kWavWriterSuccess) return CorvidaUtils::Status();
     if (writerResult == kWavWriterAbandoned) {
         RecordAbandoned();
-        return;
+        return CorvidaUtils::Status();
     }
     if (writerResult == kWavWriterOutOfMemory) {
-        RecordFailure(CorvidaUtils::kMemoryError,
-                      "Error allocating memory for the embedder's output");
-        return;
+        return MemoryFailure("Error allocating memory for the embedder's output");
     }
-    RecordFailure(CorvidaUtils::ExceptionWavMuxer().ConvertCode(writerResult),
-                  WriteFailureContext(), "cannot write " + shownName_, writer_.SystemError());
+    return Failure(CorvidaUtils::WriterCodeToGeneral(writerResult), "cannot write " + shownName_,
+                   writer_.SystemError());
 }

@@ -16,14 +16,14 @@ public:
 
     void CheckIsNotInput(const InputIdentity& input) const override;
     void Open(const WavPcmFormat& format, WavCarriedItems carried) override;
-    void Start() override;
-    void Close() override;
-    void Discard() override;
+    CorvidaUtils::Status Start() override;
+    CorvidaUtils::Status Close() override;
+    CorvidaUtils::Status Discard() override;
 
 private:
-    uint64_t WriteBytes(uint8_t* bytes, uint64_t size) override;
-    // Prints the writer's notes; a result other than success is converted and recorded.
-    void Record(int32_t writerResult);
+    CorvidaUtils::Status WriteBytes(uint8_t* bytes, uint64_t size) override;
+    // Keeps the writer's notes; a result other than success is converted.
+    CorvidaUtils::Status Converted(int32_t writerResult);
 
     const std::string path_;
     // How causes name the output.

@@ -1,5 +1,7 @@
 // A WAV file as the source of a run, read at the pace of real time unless told otherwise: each
-// block carries its media time.
+// block carries its media time. A WAV stream (a pipe, a FIFO, a device, or "-" for standard
+// input) comes as fast as its writer sends it, like raw standard input: not paced, and its
+// blocks carry no media time.
 #pragma once
 
 #include <string>
@@ -15,13 +17,14 @@ public:
 
     void Open() override;
     std::string Name() const override { return path_; }
-    InputIdentity Identity() const override { return InputIdentity{path_, -1}; }
+    InputIdentity Identity() const override;
     WavCarriedItems TakeCarriedItems() override;
-    bool Paced() const override { return paced_; }
+    bool Paced() const override { return paced_ && !reader_.IsStream(); }
     ReadOutcome Read(AudioBlock& block) override;
 
 private:
-    void WarnIfShort() const;
+    void WarnIfShort();
+    bool IsStandardInput() const;
 
     const std::string path_;
     const bool paced_;

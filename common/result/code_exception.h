@@ -1,11 +1,13 @@
-// The exception family that carries a general result code from a failed check to the
-// single handler site of each tool's main, and the conversions of component codes.
+// The exception that carries a failure (a Status) from where it is found to the one handler
+// of a run or of a command-line reading, through the steps that have no value to return: the
+// set-up of the embedder, the command-line readers, the sources' opening and reading.
 #pragma once
 
-#include <cstdint>
 #include <exception>
-#include <map>
-#include <string>
+#include <new>
+#include <utility>
+
+#include "status.h"
 
 namespace CorvidaUtils {
 
@@ -13,48 +15,38 @@ namespace CorvidaUtils {
 // catch it, so that only the handler for CodeException sees the result code.
 class CodeException : private std::exception {
 public:
-    CodeException() = default;
-    CodeException(const CodeException& other) = default;
-    CodeException& operator=(const CodeException& other) = default;
-    ~CodeException() override = default;
+    explicit CodeException(Status status) : status_(std::move(status)) {}
 
-    const char* what() const noexcept override;
-    virtual int32_t ConvertCode(int32_t componentCode) const;
+    const char* what() const noexcept override { return status_.context().c_str(); }
+    const Status& status() const { return status_; }
 
-    // Throws a CodeException carrying ConvertCode(code) and `context` unless `condition`.
-    void Check(bool condition, int32_t code, const std::string& context);
-    // Throws a CodeException carrying ConvertCode(result) and `context` unless the result
-    // is the component's success code.
-    void CheckResult(int32_t result, const std::string& context);
-    // Throws a CodeException carrying ConvertCode(code) and `context`.
-    [[noreturn]] void Raise(int32_t componentCode, const std::string& context);
-
-    std::string message;
-    // The object and the system's reason, when the system gave one (see system_cause.h).
-    std::string cause;
-    int32_t code = 1;
-    int32_t successCode = 0;
+private:
+    Status status_;
 };
 
-// Results of the embedder library.
-class ExceptionSdk : public CodeException {
-public:
-    int32_t ConvertCode(int32_t componentCode) const override;
-};
+[[noreturn]] void Raise(Status status);
 
-// Results of the WAV reader.
-class ExceptionWavParser : public CodeException {
-public:
-    int32_t ConvertCode(int32_t componentCode) const override;
-};
+inline void ThrowIfFailed(Status status) {
+    if (!status.ok()) Raise(std::move(status));
+}
 
-// Results of the WAV writer, and of the listener's initialisation.
-class ExceptionWavMuxer : public CodeException {
-public:
-    int32_t ConvertCode(int32_t componentCode) const override;
-};
-
-// General result code -> text of the result line.
-void buildResultMessages(std::map<int32_t, std::string>& messages);
+// Runs `body` and tells how it went. A CodeException gives its Status; memory that could not
+// be had gives code 5, as every failed allocation of a run does; any other standard exception
+// gives code 1 and its what(); anything else code 1 and "Unsupported exception".
+template <typename Body>
+Status Catching(Body&& body) {
+    try {
+        body();
+    } catch (const CodeException& e) {
+        return e.status();
+    } catch (const std::bad_alloc& e) {
+        return Status(kMemoryError, e.what());
+    } catch (const std::exception& e) {
+        return Status(kGenericError, e.what());
+    } catch (...) {
+        return Status(kGenericError, "Unsupported exception");
+    }
+    return Status();
+}
 
 }  // namespace CorvidaUtils

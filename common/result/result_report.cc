@@ -1,23 +1,20 @@
 #include "result_report.h"
 
 #include <cstdio>
-#include <map>
 
 namespace CorvidaUtils {
 
-void PrintResultLine(std::ostream& out, const RunResult& result, bool printSuccess,
+void PrintResultLine(std::ostream& out, const Status& result, bool printSuccess,
                      const std::function<void(std::ostream&)>& printUsage) {
-    if (result.code == 0) {
+    if (result.ok()) {
         if (printSuccess) out << "[SUCCESS]" << std::endl;
         return;
     }
-    std::map<int32_t, std::string> messages;
-    buildResultMessages(messages);
-    const auto row = messages.find(result.code);
-    const std::string& text = row != messages.end() ? row->second : std::string("undocumented");
-    out << "[ERROR] code " << result.code << " (" << text << "). " << result.message << std::endl
+    const char* const text = ResultText(result.code());
+    out << "[ERROR] code " << result.code() << " (" << (text != nullptr ? text : "undocumented")
+        << "). " << result.context() << std::endl
         << std::endl;
-    if (result.code == kCommandLineError) {
+    if (result.code() == kCommandLineError) {
         out << std::endl;
         if (printUsage) printUsage(out);
     }
@@ -41,10 +38,6 @@ void PrintInterruptedLine(std::ostream& out, std::string_view signalName, bool b
 
 int InterruptedExitStatus(int signalNumber) {
     return 128 + signalNumber;
-}
-
-int ExitStatusFor(int32_t code) {
-    return code >= 0 && code <= 255 ? code : kUndefinedError;
 }
 
 }  // namespace CorvidaUtils

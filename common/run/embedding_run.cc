@@ -1,25 +1,26 @@
 #include "embedding_run.h"
 
+#include <chrono>
 #include <cstdlib>
-#include <iostream>
 #include <memory>
 
 #include "code_exception.h"
+#include "embedder_listener.h"
 #include "embedder_setup.h"
+#include "first_failure.h"
 #include "kept_texts.h"
 #include "result_codes.h"
+#include "result_report.h"
 #include "service_status.h"
 #include "stop_signal.h"
 #include "timecode_keeper.h"
 
 namespace {
 
-using CorvidaUtils::CodeException;
-using CorvidaUtils::kSuccess;
-
-// Thrown by the set-up once a stop signal has arrived: no audio has been handed over, so
-// there is nothing to complete and the run ends at once.
-struct StopBeforeAudio {};
+using CorvidaUtils::Raise;
+using CorvidaUtils::Status;
+using CorvidaUtils::ThrowIfFailed;
+using SteadyClock = std::chrono::steady_clock;
 
 // The embedder, released through the function of whoever made it.
 class EmbedderHandle {
@@ -49,15 +50,10 @@ private:
 struct FeedProgress {
     uint64_t blocks = 0;  // blocks the embedder has taken
     uint64_t bytes = 0;   // their bytes as read
+    uint64_t frames = 0;
     bool endOfInput = false;
     bool stopped = false;  // a stop signal ended the feeding
 };
-
-void PrintInputLine(std::ostream& out, const std::string& inputName, const WavPcmFormat& format) {
-    out << "Input file:" << inputName << " frequency:" << format.samplingRate
-        << " channels:" << format.nbChannels << " bits per sample:" << format.bitsPerSample
-        << std::endl;
-}
 
 // The timestamp travels with its block through the library to the listener, which frees it.
 struct FreeTimestamp {
@@ -65,86 +61,101 @@ struct FreeTimestamp {
 };
 using Timestamp = std::unique_ptr<uint64_t, FreeTimestamp>;
 
+double Seconds(SteadyClock::duration duration) {
+    return std::chrono::duration<double>(duration).count();
+}
+
 class Run {
 public:
     Run(const CommonSettings& settings, const RunProgram& program, AudioSource& source,
-        AudioSink& sink, std::ostream& console, const ListenerStyle& style,
-        const RunEnvironment& environment)
+        AudioSink& sink, RunReporter& reporter, const RunEnvironment& environment)
         : settings_(settings),
           program_(program),
           source_(source),
           sink_(sink),
-          console_(console),
+          reporter_(reporter),
           environment_(environment),
-          listener_(sink, console, style),
+          listener_(sink, reporter, failure_),
           embedder_(program.destroy) {}
 
-    // The run up to the end of its input; what fails throws.
+    // The run up to the end of its input; what fails throws. A stop signal before the first
+    // block ends it early, with nothing more to do.
     void Embed();
-    // Ends the job, completes the output, prints the result line.
-    RunOutcome End();
-
-    CorvidaUtils::RunResult result;
+    // Ends the job, completes the output, reports the end.
+    RunOutcome End(Status result);
 
 private:
-    void ThrowIfStopRequested() const {
-        if (environment_.stopRequested()) throw StopBeforeAudio();
-    }
-    void CheckOutput();
+    bool Stopped() const { return environment_.stopRequested(); }
     void Feed();
     bool FeedingGoesOn();
+    // Lost output is a failure of the run, not something to report as a success: checked
+    // after every block, so that feeding stops at once, and at the end. An output given up
+    // after a stop signal is no failure: the feeding ends at the stop.
+    void CheckOutput() const { ThrowIfFailed(failure_.Get()); }
+    // What the source and the sink have to say, as soon as they have said it.
+    void ReportRemarks();
+    // An input that has sent nothing for over a second, and when it sends again.
+    void ReportWaiting();
+    void ReportArrival();
 
     const CommonSettings& settings_;
     const RunProgram& program_;
     AudioSource& source_;
     AudioSink& sink_;
-    std::ostream& console_;
+    RunReporter& reporter_;
     const RunEnvironment& environment_;
+    CorvidaUtils::FirstFailure failure_;
     // Declared before the embedder: the embedder calls it until it is destroyed.
     EmbedderListener listener_;
     EmbedderHandle embedder_;
-    CorvidaUtils::ExceptionSdk library_;
     bool initialized_ = false;    // Initialize succeeded: the job must be ended
     bool outputStarted_ = false;  // the output path holds this run's output
     FeedProgress fed_;
+    SteadyClock::time_point lastArrival_;
+    bool stalled_ = false;
 };
 
 void Run::Embed() {
-    if (program_.informs) PrintVersionLine(console_);
+    RunStart start = program_.start;
+    start.input = source_.Name();
+    reporter_.Started(start);
     source_.Open();
-    ThrowIfStopRequested();
+    ReportRemarks();
+    if (Stopped()) return;
     const WavPcmFormat& format = source_.Format();
-    if (program_.informs) PrintInputLine(console_, source_.Name(), format);
-    CodeException rate;
+    reporter_.InputOpened(source_.Name(), format);
     if (format.samplingRate != 48000) {
-        rate.cause = "'" + source_.Name() + "' is at " + std::to_string(format.samplingRate) +
-                     " Hz; resample it with: sox '" + source_.Name() + "' -r 48000 converted.wav";
+        Raise(Status(CorvidaUtils::kWrongRate, "Only 48000Hz WAV files can be used",
+                     "'" + source_.Name() + "' is at " + std::to_string(format.samplingRate) +
+                         " Hz; resample it with: sox '" + source_.Name() +
+                         "' -r 48000 converted.wav"));
     }
-    rate.Check(format.samplingRate == 48000, CorvidaUtils::kWrongRate,
-               "Only 48000Hz WAV files can be used");
     // Opening the output must not destroy the input.
     sink_.CheckIsNotInput(source_.Identity());
     if (program_.checkOutput) program_.checkOutput();
+    if (program_.beforeOutput) program_.beforeOutput(reporter_);
     sink_.Open(format, source_.TakeCarriedItems());
-    ThrowIfStopRequested();
+    ReportRemarks();
+    if (Stopped()) return;
 
-    library_.CheckResult(program_.create(&listener_, embedder_.out()), kept_text::kCreateFailed);
+    ThrowIfFailed(Status::FromLibrary(program_.create(&listener_, embedder_.out()),
+                                      kept_text::kCreateFailed));
     // A library that reports success without an embedder is refused like a null pointer.
     if (embedder_.get() == nullptr) {
-        CodeException().Raise(CorvidaUtils::kNullPointer, kept_text::kCreateFailed);
+        Raise(Status(CorvidaUtils::kNullPointer, kept_text::kCreateFailed));
     }
-    ThrowIfStopRequested();
+    if (Stopped()) return;
     Corvida::IPellionAudioEmbedder& embedder = *embedder_.get();
     if (program_.beforeSettings) {
         program_.beforeSettings(embedder);
-        ThrowIfStopRequested();
+        if (Stopped()) return;
     }
-    ApplyThreadSettings(settings_, embedder, library_);
-    ApplyAudioFormat(format, source_.Name(), embedder, library_);
-    if (program_.chooseChannel) program_.chooseChannel(embedder, console_);
-    ApplyRecordDirectory(settings_, embedder, library_);
-    ThrowIfStopRequested();
-    library_.CheckResult(embedder.Initialize(), "Initialize failed");
+    ApplyThreadSettings(settings_, embedder);
+    ApplyAudioFormat(format, source_.Name(), embedder);
+    if (program_.chooseChannel) program_.chooseChannel(embedder, reporter_);
+    ApplyRecordDirectory(settings_, embedder);
+    if (Stopped()) return;
+    ThrowIfFailed(Status::FromLibrary(embedder.Initialize(), "Initialize failed"));
     initialized_ = true;
     if (environment_.notifier) environment_.notifier->Ready(service_status::kMarking);
     source_.Prepare(kFramesPerBlock);
@@ -153,17 +164,24 @@ void Run::Embed() {
 }
 
 bool Run::FeedingGoesOn() {
-    if (environment_.stopRequested()) fed_.stopped = true;
+    if (Stopped()) fed_.stopped = true;
     return !fed_.stopped;
 }
 
 void Run::Feed() {
-    ThrowIfStopRequested();
+    if (Stopped()) return;
     environment_.feedingStarts();
     TimecodeKeeper timecode;
     AudioBlock block;
+    const uint64_t frameBytes = source_.Format().nbChannels * (source_.Format().bitsPerSample / 8);
+    lastArrival_ = SteadyClock::now();
     while (FeedingGoesOn()) {
         const ReadOutcome read = source_.Read(block);
+        ReportRemarks();
+        if (read == ReadOutcome::kWaiting) {
+            ReportWaiting();
+            continue;
+        }
         if (read == ReadOutcome::kStopped) {
             fed_.stopped = true;
             break;
@@ -172,19 +190,19 @@ void Run::Feed() {
             fed_.endOfInput = true;
             break;
         }
+        ReportArrival();
+        std::optional<int64_t> lateness;
         if (source_.Paced()) {
-            environment_.waitUntil(static_cast<int64_t>(block.mediaTime.value_or(0)));
+            lateness = environment_.waitUntil(static_cast<int64_t>(block.mediaTime.value_or(0)));
         }
         const int64_t wallTime = ReadWallTime(timecode.previousWallTime());
-        CodeException unconverted;
-        timecode.BeforeBlock(wallTime, *embedder_.get(), unconverted);
+        ThrowIfFailed(timecode.BeforeBlock(wallTime, *embedder_.get()));
         // A block of a paced input takes its media time along through the embedder to the
         // listener.
         Timestamp timestamp;
         if (block.mediaTime) {
             timestamp.reset(static_cast<uint64_t*>(std::malloc(sizeof(uint64_t))));
-            CodeException().Check(timestamp != nullptr, CorvidaUtils::kMemoryError,
-                                  program_.timestampFailure);
+            if (!timestamp) Raise(Status(CorvidaUtils::kMemoryError, program_.timestampFailure));
             *timestamp = *block.mediaTime;
         }
         // Before the first block: from here on the output path holds this run's output,
@@ -192,7 +210,8 @@ void Run::Feed() {
         // output as it was.
         if (fed_.blocks == 0) {
             outputStarted_ = true;
-            sink_.Start();
+            failure_.Record(sink_.Start());
+            ReportRemarks();
             CheckOutput();
         }
         const int32_t added =
@@ -200,104 +219,107 @@ void Run::Feed() {
         // A block the library takes comes back with its timestamp to the listener, which
         // frees it; a refused one leaves it here.
         if (added == 0) static_cast<void>(timestamp.release());
-        library_.CheckResult(added, program_.addBufferFailure);
+        ThrowIfFailed(Status::FromLibrary(added, program_.addBufferFailure));
         ++fed_.blocks;
         fed_.bytes += block.inputSize;
+        fed_.frames += frameBytes > 0 ? block.inputSize / frameBytes : 0;
         timecode.AfterBlock(wallTime);
         CheckOutput();
+        RunProgress progress;
+        progress.framesRead = fed_.frames;
+        progress.framesWritten = sink_.FramesWritten();
+        if (lateness) progress.latenessMs = static_cast<double>(*lateness) / 10000.0;
+        reporter_.Progress(progress);
         // The heartbeat: a loop held up by the input, the library or the output sends none.
         if (environment_.notifier) environment_.notifier->BlockFed(ServiceNotifier::Clock::now());
     }
 }
 
-// Lost output is a failure of the run, not something to report as a success: checked after
-// every block, so that feeding stops at once, and at the end. An output given up after a stop
-// signal is no failure: the feeding ends at the stop.
-void Run::CheckOutput() {
-    const SinkFailure failure = sink_.Failure();
-    if (failure.code == kSuccess) return;
-    CodeException checker;
-    checker.cause = failure.cause;
-    checker.Raise(failure.code, failure.context);
+void Run::ReportRemarks() {
+    for (const Remarks& remarks : {source_.TakeRemarks(), sink_.TakeRemarks()}) {
+        for (const Remark& remark : remarks) {
+            if (remark.warning) {
+                reporter_.Warning(remark.text);
+            } else {
+                reporter_.Note(remark.text);
+            }
+        }
+    }
+}
+
+void Run::ReportWaiting() {
+    if (stalled_) return;
+    stalled_ = true;
+    reporter_.InputStalled(Seconds(SteadyClock::now() - lastArrival_), false);
+}
+
+void Run::ReportArrival() {
+    const SteadyClock::time_point now = SteadyClock::now();
+    if (stalled_) reporter_.InputStalled(Seconds(now - lastArrival_), true);
+    stalled_ = false;
+    lastArrival_ = now;
 }
 
 // One fixed order: the job is ended only after a successful Initialize, the embedder is
 // destroyed before the output is completed (audio it returns while finalising or being
-// destroyed still reaches the output), lost output is checked, and the one result line is
-// printed last, when the output is complete.
-RunOutcome Run::End() {
+// destroyed still reaches the output), lost output is checked, and the end is reported last,
+// when the output is complete.
+RunOutcome Run::End(Status result) {
     if (environment_.notifier) environment_.notifier->Stopping();
     // Until the output has been started there is nothing to save: a stop signal then ends the
     // run at once, whatever the call it interrupted reported, and the line can say that no
     // output was written.
-    const bool stoppedBeforeAudio = environment_.stopRequested() && !outputStarted_;
-    if (stoppedBeforeAudio) result = CorvidaUtils::RunResult();
+    const bool stoppedBeforeAudio = Stopped() && !outputStarted_;
+    if (stoppedBeforeAudio) result = Status();
     const bool jobStarted = initialized_ && !stoppedBeforeAudio;
 
     if (jobStarted) {
         const int32_t ended = program_.endJob(*embedder_.get());
-        if (ended != 0) {
-            result.code = library_.ConvertCode(ended);
-            result.message = "Error finalizing embedder.";
-            result.cause.clear();
-        }
+        if (ended != 0) result = Status::FromLibrary(ended, "Error finalizing embedder.");
     }
     embedder_.reset();
-    // A run whose job never started leaves the output path as it found it.
-    if (jobStarted) {
-        sink_.Close();
-    } else {
-        sink_.Discard();
-    }
+    // A run whose job never started, or whose input was refused for what it holds (standard
+    // input that holds a WAV stream), leaves the output path as it found it.
+    failure_.Record(jobStarted && !source_.Refused() ? sink_.Close() : sink_.Discard());
+    ReportRemarks();
     // Blocks returned while finalising, and the completion of the WAV file, may fail too.
-    if (result.code == kSuccess) CorvidaUtils::RunCatchingErrors([&] { CheckOutput(); }, result);
+    if (result.ok()) result = failure_.Get();
 
-    listener_.EndProgressLine();
-    RunOutcome outcome;
-    outcome.framesWritten = sink_.FramesWritten();
+    RunEnd end;
+    end.framesWritten = sink_.FramesWritten();
     // An output given up after a stop took less than was fed, even when the feeding had
     // already reached the end of the input.
-    outcome.interrupted = stoppedBeforeAudio || fed_.stopped || sink_.Abandoned();
-    if (result.code == kSuccess && outcome.interrupted) {
-        const int signalNumber = environment_.stopSignal();
-        CorvidaUtils::PrintInterruptedLine(console_, StopSignalName(signalNumber),
-                                           stoppedBeforeAudio, outcome.framesWritten,
-                                           !sink_.Abandoned());
-        outcome.result = result;
-        outcome.exitStatus = CorvidaUtils::InterruptedExitStatus(signalNumber);
-        return outcome;
+    end.interrupted = result.ok() && (stoppedBeforeAudio || fed_.stopped || sink_.Abandoned());
+    if (end.interrupted) {
+        end.signalNumber = environment_.stopSignal();
+        end.signalName = StopSignalName(end.signalNumber);
+        end.beforeAudio = stoppedBeforeAudio;
+        end.outputTookAll = !sink_.Abandoned();
+        end.exitStatus = CorvidaUtils::InterruptedExitStatus(end.signalNumber);
+    } else {
+        if (result.ok() && fed_.bytes == 0 && fed_.endOfInput) {
+            // An upstream that failed before sending anything, or an empty file: the run is
+            // not wrong, but its output holds no audio.
+            reporter_.Warning("Warning: no audio was read from the input");
+        }
+        end.exitStatus = CorvidaUtils::ExitStatusFor(result.code());
     }
-    outcome.interrupted = false;
-    // The result line stays as callers parse it; what the system said, and of which object,
-    // goes on a line of its own before it, on standard error, in silent mode too.
-    if (result.code != kSuccess && !result.cause.empty()) {
-        std::cerr << program_.name << ": " << result.cause << std::endl;
-    }
-    if (result.code == kSuccess && fed_.bytes == 0 && fed_.endOfInput) {
-        // An upstream that failed before sending anything, or an empty file: the run is not
-        // wrong, but its output holds no audio.
-        std::cerr << "Warning: no audio was read from the input" << std::endl;
-    }
-    CorvidaUtils::PrintResultLine(console_, result, program_.informs, program_.printUsage);
-    outcome.result = result;
-    outcome.exitStatus = CorvidaUtils::ExitStatusFor(result.code);
+    end.result = result;
+    reporter_.Ended(end);
+    RunOutcome outcome;
+    outcome.result = std::move(result);
+    outcome.exitStatus = end.exitStatus;
+    outcome.interrupted = end.interrupted;
+    outcome.framesWritten = end.framesWritten;
     return outcome;
 }
 
 }  // namespace
 
 RunOutcome RunEmbedding(const CommonSettings& settings, const RunProgram& program,
-                        AudioSource& source, AudioSink& sink, std::ostream& console,
-                        const ListenerStyle& style, const RunEnvironment& environment) {
-    Run run(settings, program, source, sink, console, style, environment);
-    CorvidaUtils::RunCatchingErrors(
-        [&] {
-            try {
-                run.Embed();
-            } catch (const StopBeforeAudio&) {
-                // The end of the run tells a stop before the first block by itself.
-            }
-        },
-        run.result);
-    return run.End();
+                        AudioSource& source, AudioSink& sink, RunReporter& reporter,
+                        const RunEnvironment& environment) {
+    Run run(settings, program, source, sink, reporter, environment);
+    Status result = CorvidaUtils::Catching([&] { run.Embed(); });
+    return run.End(std::move(result));
 }

@@ -54,21 +54,24 @@ void SleepUntil(int64_t ticks) {
 
 }  // namespace
 
-void PacingClock::WaitUntil(int64_t mediaTime) {
+std::optional<int64_t> PacingClock::WaitUntil(int64_t mediaTime) {
     // Not beyond the anchor: the instant has passed. Raw standard input, whose media time
     // stays put, takes this way for every block, without even reading the clock.
-    if (anchorWallTime_ != 0 && mediaTime <= anchorMediaTime_) return;
+    if (anchorWallTime_ != 0 && mediaTime <= anchorMediaTime_) return std::nullopt;
     const std::optional<int64_t> now = MonotonicTicks();
     // Without a readable clock there is nothing to pace against: never hold the caller.
-    if (!now) return;
+    if (!now) return std::nullopt;
     if (anchorWallTime_ == 0) {
         anchorMediaTime_ = mediaTime;
         anchorWallTime_ = *now;
-        return;
+        return 0;
     }
     const int64_t target =
         SaturatingAdd(anchorWallTime_, SaturatingSub(mediaTime, anchorMediaTime_));
     // Reading the clock first spares a system call for a block that is already due.
-    if (SaturatingSub(target, *now) < kCloseEnoughTicks) return;
+    if (SaturatingSub(target, *now) < kCloseEnoughTicks) return SaturatingSub(*now, target);
     SleepUntil(target);
+    const std::optional<int64_t> woke = MonotonicTicks();
+    if (!woke) return std::nullopt;
+    return SaturatingSub(*woke, target);
 }

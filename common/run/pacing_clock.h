@@ -4,10 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 class PacingClock {
 public:
-    void WaitUntil(int64_t mediaTime);  // 100 ns ticks
+    // Returns how late it returned against the instant (100 ns ticks, never much below 0),
+    // where the clock could tell.
+    std::optional<int64_t> WaitUntil(int64_t mediaTime);  // 100 ns ticks
 
 private:
     int64_t anchorMediaTime_ = 0;

@@ -5,6 +5,9 @@
 
 #include "chunk_walker.h"
 
+#include <algorithm>
+#include <cerrno>
+
 #include "riff.h"
 #include "wav_reader.h"
 
@@ -20,7 +23,7 @@ bool ReadU32(std::FILE* file, uint32_t& value) {
 }  // namespace
 
 int32_t ChunkWalker::FindChunk(uint32_t wanted,
-                               const std::function<void(uint32_t id, uint32_t size)>& visit) {
+                               const std::function<uint64_t(uint32_t id, uint32_t size)>& visit) {
     for (;;) {
         uint32_t id = 0;
         if (!ReadU32(file_, id)) return kWavReaderIoError;
@@ -29,11 +32,25 @@ int32_t ChunkWalker::FindChunk(uint32_t wanted,
         if (stopRequested_ != nullptr && stopRequested_()) return kWavReaderIoError;
         uint32_t size = 0;
         if (!ReadU32(file_, size)) return kWavReaderIoError;
-        visit(id, size);
-        // Chunk bodies of odd size are followed by one pad byte. A move past the end of the
-        // file is caught by the short read of the next header.
+        const uint64_t read = visit(id, size);
+        // Chunk bodies of odd size are followed by one pad byte. A move past the end of a file
+        // is caught by the short read of the next header.
         const uint64_t body = static_cast<uint64_t>(size) + (size & 1u);
-        passedOver_ += 8 + body;
-        if (fseeko64(file_, static_cast<int64_t>(body), SEEK_CUR) != 0) return kWavReaderIoError;
+        if (!Skip(body - std::min(read, body))) return kWavReaderIoError;
     }
+}
+
+bool ChunkWalker::Skip(uint64_t count) {
+    if (seekable_) {
+        if (fseeko64(file_, static_cast<int64_t>(count), SEEK_CUR) == 0) return true;
+        systemError_ = errno;
+        return false;
+    }
+    uint8_t dropped[4096];
+    while (count > 0) {
+        const size_t step = static_cast<size_t>(std::min<uint64_t>(count, sizeof dropped));
+        if (std::fread(dropped, 1, step, file_) != step) return false;
+        count -= step;
+    }
+    return true;
 }

@@ -5,8 +5,12 @@
 
 #include "wav_reader.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -29,7 +33,7 @@ constexpr uint32_t kFmtId = FourCc("fmt ");
 constexpr uint32_t kDataId = FourCc("data");
 
 // "WXav" as it has always read (see result/kept_texts.h).
-constexpr char kDataSizeWarning[] = "Warning: error reading WXav chunk\n";
+constexpr char kDataSizeWarning[] = "Warning: error reading WXav chunk";
 
 bool ReadBytes(std::FILE* file, uint8_t* bytes, size_t count) {
     return std::fread(bytes, 1, count, file) == count;
@@ -58,7 +62,28 @@ int32_t WavReader::Open(const char* path, WavPcmFormat* format) {
     // Checked before anything is touched, so that a bad call leaves an open file usable.
     if (path == nullptr) return kWavReaderNullPath;
     if (format == nullptr) return kWavReaderGenericError;
+    Reset();
+    file_.reset(fopen64(path, "rb"));
+    return OpenFile(format);
+}
 
+int32_t WavReader::Open(int descriptor, WavPcmFormat* format) {
+    if (format == nullptr) return kWavReaderGenericError;
+    Reset();
+    // A duplicate, which the reader may close: the descriptor itself stays open.
+    const int duplicate = dup(descriptor);
+    if (duplicate >= 0) {
+        file_.reset(fdopen(duplicate, "rb"));
+        if (!file_) {
+            const int error = errno;
+            close(duplicate);
+            errno = error;
+        }
+    }
+    return OpenFile(format);
+}
+
+void WavReader::Reset() {
     file_.reset();
     riffHeader_ = RiffHeader();
     formatChunk_ = FormatChunk();
@@ -68,19 +93,27 @@ int32_t WavReader::Open(const char* path, WavPcmFormat* format) {
     position_ = 0;
     fileEnd_ = 0;
     frameSize_ = 0;
+    stream_ = false;
+    streamEnded_ = false;
     rf64_ = false;
     haveDs64_ = false;
     ds64DataSize_ = 0;
     carried_ = WavCarriedItems();
+    warnings_.clear();
     policy_.emplace(carried_.notes);
-
     systemError_ = 0;
     unsupported_ = UnsupportedInput();
-    file_.reset(fopen64(path, "rb"));
+}
+
+int32_t WavReader::OpenFile(WavPcmFormat* format) {
     if (!file_) {
         systemError_ = errno;
         return kWavReaderIoError;
     }
+    // A pipe, a socket or a device cannot go back: it is read forward only, once.
+    struct stat status {};
+    stream_ = fstat(fileno(file_.get()), &status) == 0 &&
+              (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) || S_ISCHR(status.st_mode));
     const int32_t result = ParseHeaders(format);
     if (result != kWavReaderSuccess) {
         if (std::ferror(file_.get())) systemError_ = errno;
@@ -88,6 +121,11 @@ int32_t WavReader::Open(const char* path, WavPcmFormat* format) {
     }
     if (result == kWavReaderSuccess) policy_->SumUp();
     return result;
+}
+
+int32_t WavReader::MoveFailed() {
+    systemError_ = errno;
+    return kWavReaderIoError;
 }
 
 int32_t WavReader::Unsupported(std::string what, std::optional<std::string> soxOptions) {
@@ -109,27 +147,29 @@ int32_t WavReader::ParseHeaders(WavPcmFormat* format) {
     rf64_ = riffHeader_.id == kRf64Id;
     carried_.rf64 = rf64_;
 
+    ChunkWalker walker(file_.get(), !stream_, stopRequested_);
+    const int32_t result = WalkToData(walker, format);
+    if (walker.SystemError() != 0) systemError_ = walker.SystemError();
+    return result;
+}
+
+int32_t WavReader::WalkToData(ChunkWalker& walker, WavPcmFormat* format) {
     // Chunks before the audio are kept for the output as the walk passes them.
-    ChunkWalker walker(file_.get(), stopRequested_);
-    const auto keep = [this](uint32_t id, uint32_t size) { TakeChunk(id, size, true); };
+    const auto keep = [this](uint32_t id, uint32_t size) { return TakeChunk(id, size, true); };
     int32_t result = walker.FindChunk(kFmtId, keep);
     if (result == kWavReaderUnsupported) {
         return Unsupported("has zeros where its chunks belong (a file never written)",
                            std::nullopt);
     }
     if (result == kWavReaderSuccess) result = ReadFormatChunk();
-    if (result == kWavReaderSuccess && formatChunk_.formatTag == kFormatTagExtensible) {
-        result = CheckSubFormat();
-    }
+    const bool extensible = formatChunk_.formatTag == kFormatTagExtensible;
+    if (result == kWavReaderSuccess && extensible) result = CheckSubFormat();
     if (result != kWavReaderSuccess) return result;
 
     // Whatever the body held beyond the fields read, the next chunk follows the whole body
     // and its pad byte.
-    const uint64_t formatEnd = 12 + walker.PassedOver() + 8 + PaddedSize(formatChunk_.size);
-    if (formatEnd > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ||
-        fseeko64(file_.get(), static_cast<int64_t>(formatEnd), SEEK_SET) != 0) {
-        return kWavReaderIoError;
-    }
+    const uint64_t formatRead = extensible ? 40 : 16;
+    if (!walker.Skip(PaddedSize(formatChunk_.size) - formatRead)) return kWavReaderIoError;
     result = walker.FindChunk(kDataId, keep);
     if (result == kWavReaderUnsupported) {
         return Unsupported("has zeros where its chunks belong (a file never written)",
@@ -151,18 +191,15 @@ bool WavReader::StopRequested() const {
 
 int32_t WavReader::ReadFormatChunk() {
     // The walk stopped past the chunk's identifier.
-    if (fseeko64(file_.get(), -4, SEEK_CUR) != 0) return kWavReaderIoError;
-    uint8_t raw[24];
+    uint8_t raw[20];
     if (!ReadBytes(file_.get(), raw, sizeof raw)) return kWavReaderIoError;
-    formatChunk_.id = LoadU32(raw);
-    formatChunk_.size = LoadU32(raw + 4);
-    formatChunk_.formatTag = LoadU16(raw + 8);
-    formatChunk_.channels = LoadU16(raw + 10);
-    formatChunk_.sampleRate = LoadU32(raw + 12);
-    formatChunk_.byteRate = LoadU32(raw + 16);
-    formatChunk_.blockAlign = LoadU16(raw + 20);
-    formatChunk_.bitsPerSample = LoadU16(raw + 22);
-    if (formatChunk_.id != kFmtId) return Unsupported("has no readable format chunk", std::nullopt);
+    formatChunk_.size = LoadU32(raw);
+    formatChunk_.formatTag = LoadU16(raw + 4);
+    formatChunk_.channels = LoadU16(raw + 6);
+    formatChunk_.sampleRate = LoadU32(raw + 8);
+    formatChunk_.byteRate = LoadU32(raw + 12);
+    formatChunk_.blockAlign = LoadU16(raw + 16);
+    formatChunk_.bitsPerSample = LoadU16(raw + 18);
 
     // Writers pad the plain chunk to 18, 20 or 40 bytes, and some extend the extensible one:
     // the fields that matter stand at fixed places, and what follows them is not read. No
@@ -208,8 +245,6 @@ int32_t WavReader::ReadFormatChunk() {
 
 int32_t WavReader::CheckSubFormat() {
     // Past the fields read so far: extension size, valid bits, channel mask, sub-format.
-    const int64_t position = ftello64(file_.get());
-    if (position < 0) return kWavReaderIoError;
     uint8_t extension[24];
     if (!ReadBytes(file_.get(), extension, sizeof extension)) return kWavReaderIoError;
     if (std::memcmp(extension + 8, kPcmSubFormat, sizeof kPcmSubFormat) != 0) {
@@ -220,7 +255,6 @@ int32_t WavReader::CheckSubFormat() {
         return Unsupported("has an extensible format that is not PCM", "-b 24");
     }
     carried_.channelMask = LoadU32(extension + 4);
-    if (fseeko64(file_.get(), position, SEEK_SET) != 0) return kWavReaderIoError;
     return kWavReaderSuccess;
 }
 
@@ -228,14 +262,17 @@ int32_t WavReader::LocateData() {
     uint8_t raw[4];
     const bool haveSize = ReadBytes(file_.get(), raw, sizeof raw);
     // A file cut off inside the data chunk header still opens, with no samples.
-    if (!haveSize) std::fputs(kDataSizeWarning, stderr);
+    if (!haveSize) warnings_.emplace_back(kDataSizeWarning);
     const uint32_t sizeField = haveSize ? LoadU32(raw) : 0;
 
+    if (stream_) return LocateStreamData(haveSize, sizeField);
+
     dataStart_ = ftello64(file_.get());
-    if (dataStart_ < 0) return kWavReaderIoError;
+    if (dataStart_ < 0) return MoveFailed();
     position_ = dataStart_;
-    if (fseeko64(file_.get(), 0, SEEK_END) != 0) return kWavReaderIoError;
+    if (fseeko64(file_.get(), 0, SEEK_END) != 0) return MoveFailed();
     fileEnd_ = ftello64(file_.get());
+    if (fileEnd_ < 0) return MoveFailed();
     if (fileEnd_ < dataStart_) return kWavReaderIoError;
 
     if (!haveSize) {
@@ -251,11 +288,30 @@ int32_t WavReader::LocateData() {
     }
     if (haveSize) KeepChunksAfterAudio();
     // Reading from anywhere else would pass the wrong bytes off as samples.
-    if (fseeko64(file_.get(), dataStart_, SEEK_SET) != 0) return kWavReaderIoError;
+    if (fseeko64(file_.get(), dataStart_, SEEK_SET) != 0) return MoveFailed();
     return kWavReaderSuccess;
 }
 
-void WavReader::TakeChunk(uint32_t id, uint32_t size, bool beforeAudio) {
+int32_t WavReader::LocateStreamData(bool haveSize, uint32_t sizeField) {
+    // Positions count from the start of the audio: a pipe has none of its own.
+    dataStart_ = 0;
+    position_ = 0;
+    // A writer on a pipe cannot patch the sizes once it knows them: it leaves 0 or all ones,
+    // in an RF64 stream a ds64 size of 0 or all ones. The audio then runs to the end.
+    const bool ds64Unknown = !haveDs64_ || ds64DataSize_ == 0 || ds64DataSize_ == UINT64_MAX;
+    if (!haveSize) {
+        dataSize_ = 0;
+    } else if (sizeField == 0 || (sizeField == kUnknownSize && ds64Unknown)) {
+        dataSize_ = UINT64_MAX;
+    } else if (sizeField == kUnknownSize) {
+        dataSize_ = ds64DataSize_;
+    } else {
+        dataSize_ = sizeField;
+    }
+    return kWavReaderSuccess;
+}
+
+uint64_t WavReader::TakeChunk(uint32_t id, uint32_t size, bool beforeAudio) {
     if (id == kDs64Id && rf64_) {
         // Its body: RIFF size, data size and sample count, each 64-bit.
         uint8_t sizes[24];
@@ -265,40 +321,27 @@ void WavReader::TakeChunk(uint32_t id, uint32_t size, bool beforeAudio) {
             haveDs64_ = true;
             ds64DataSize_ = LoadU64(sizes + 8);
         }
-        if (got > 0) fseeko64(file_.get(), -static_cast<int64_t>(got), SEEK_CUR);
-        return;
+        return got;
     }
-    // Keeping a chunk is worth no failure of the run: without the memory for it, the audio
-    // still goes through.
-    try {
-        KeepChunk(id, size, beforeAudio);
-    } catch (const std::bad_alloc&) {
-        policy_->NoMemory();
-    }
-}
-
-void WavReader::KeepChunk(uint32_t id, uint32_t size, bool beforeAudio) {
-    if (!policy_->Carries(id, size)) return;
+    if (!policy_->Carries(id, size)) return 0;
     std::vector<uint8_t>& chunks =
         beforeAudio ? carried_.chunksBeforeAudio : carried_.chunksAfterAudio;
     const size_t start = chunks.size();
     size_t got = 0;
-    bool whole = false;
     try {
-        whole = ReadChunkInto(chunks, id, size, got);
+        // A chunk cut off by the end of the file: the walk that follows finds the file too
+        // short.
+        if (ReadChunkInto(chunks, id, size, got)) {
+            policy_->Carried(size);
+            return got;
+        }
     } catch (const std::bad_alloc&) {
-        // Put back as if the chunk had never been met, then let the caller note it.
-        chunks.resize(start);
-        if (got > 0) fseeko64(file_.get(), -static_cast<int64_t>(got), SEEK_CUR);
-        throw;
+        // Keeping a chunk is worth no failure of the run: without the memory for it, the audio
+        // still goes through.
+        policy_->NoMemory();
     }
-    // A chunk cut off by the end of the file: the walk that follows finds the file too short.
-    if (whole) {
-        policy_->Carried(size);
-    } else {
-        chunks.resize(start);
-    }
-    if (got > 0) fseeko64(file_.get(), -static_cast<int64_t>(got), SEEK_CUR);
+    chunks.resize(start);
+    return got;
 }
 
 bool WavReader::ReadChunkInto(std::vector<uint8_t>& chunks, uint32_t id, uint32_t size,
@@ -353,6 +396,8 @@ void WavReader::KeepChunksAfterAudio() {
 }
 
 uint64_t WavReader::MissingDataBytes() const {
+    // A writer on a pipe may declare more than it sends: how much is not known in advance.
+    if (stream_) return 0;
     const uint64_t there = static_cast<uint64_t>(fileEnd_ - dataStart_);
     return dataSize_ > there ? dataSize_ - there : 0;
 }
@@ -360,6 +405,26 @@ uint64_t WavReader::MissingDataBytes() const {
 uint64_t WavReader::DataEnd() const {
     const uint64_t start = static_cast<uint64_t>(dataStart_);
     return start + std::min(dataSize_, std::numeric_limits<uint64_t>::max() - start);
+}
+
+// What follows the audio of a stream is read to its end, so that the writer upstream is not
+// cut off by a closed pipe; its chunks come too late to be carried.
+void WavReader::DrainStream() {
+    streamEnded_ = true;
+    uint64_t after = 0;
+    uint8_t dropped[4096];
+    while (!StopRequested()) {
+        const size_t got = std::fread(dropped, 1, sizeof dropped, file_.get());
+        after += got;
+        if (got < sizeof dropped) break;
+    }
+    // The pad byte of an odd audio region belongs to it.
+    if (dataSize_ & 1) after -= std::min<uint64_t>(after, 1);
+    if (after > 0) {
+        policy_->Note("Note: the input's " + std::to_string(after) +
+                      " bytes after its audio are not copied: the chunks after the audio of a "
+                      "stream are not carried");
+    }
 }
 
 int32_t WavReader::Close() {
@@ -392,9 +457,11 @@ int32_t WavReader::Read(uint8_t* buffer, int64_t* frames, uint64_t* mediaTime) {
 
     const size_t got = length > 0 ? std::fread(buffer, 1, length, file_.get()) : 0;
     position_ += static_cast<int64_t>(got);
+    if (stream_ && !streamEnded_ && static_cast<uint64_t>(position_) == dataEnd) DrainStream();
     if (got == 0) {
-        if (ftello64(file_.get()) == fileEnd_) return kWavReaderEndOfData;
-        if (static_cast<uint64_t>(position_) == dataEnd) return kWavReaderEndOfData;
+        const bool atEnd =
+            stream_ ? std::feof(file_.get()) != 0 : ftello64(file_.get()) == fileEnd_;
+        if (atEnd || static_cast<uint64_t>(position_) == dataEnd) return kWavReaderEndOfData;
         // An empty request in the middle of the data is no failure.
         if (length > 0) {
             if (std::ferror(file_.get())) systemError_ = errno;

@@ -1,5 +1,8 @@
 // Reader of PCM WAV files: checks the layout, reports the format and hands out the sample
-// bytes of the data chunk block by block with the media time reached.
+// bytes of the data chunk block by block with the media time reached. A file that cannot seek
+// (a pipe, a FIFO, a socket, a device) is read as a stream: forward only, its chunks before
+// the audio carried, the audio read to its declared size or, when a writer on a pipe could not
+// know it, to the end, and what follows the audio read and dropped.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +16,8 @@
 #include "stdio_file.h"
 #include "wav_carried_items.h"
 #include "wav_pcm_format.h"
+
+class ChunkWalker;
 
 // Result codes of the reader.
 constexpr int32_t kWavReaderSuccess = 0;
@@ -38,6 +43,8 @@ public:
     ~WavReader() = default;
 
     int32_t Open(const char* path, WavPcmFormat* format);
+    // Reads what `descriptor` is open on (standard input, say) without opening it again.
+    int32_t Open(int descriptor, WavPcmFormat* format);
     int32_t Close();
     // `frames`: frames wanted on entry, whole frames delivered on success. `mediaTime`: media
     // time after the block, in 100 ns ticks.
@@ -46,6 +53,13 @@ public:
     const WavCarriedItems& CarriedItems() const { return carried_; }
     // Hands over what the file holds besides its audio, leaving nothing behind.
     WavCarriedItems TakeCarriedItems() { return std::move(carried_); }
+    // The input opened last cannot seek: it is read once, forward only.
+    bool IsStream() const { return stream_; }
+    // The notes made since the carried items were taken: at the end of a stream's audio.
+    std::vector<std::string> TakeNotes() { return std::move(carried_.notes); }
+    // Warnings about the file opened last (one whose data chunk header is cut off), one line
+    // each, for the caller to show.
+    std::vector<std::string> TakeWarnings() { return std::move(warnings_); }
     // The system's reason (errno) of the last failure to open or read, or 0.
     int SystemError() const { return systemError_; }
     // The audio bytes the header claims beyond the end of the file, or 0.
@@ -63,9 +77,8 @@ private:
         uint32_t size = 0;
         uint32_t formType = 0;
     };
-    // Header and the first 16 body bytes of the "fmt " chunk, as stored.
+    // Size and the first 16 body bytes of the "fmt " chunk, as stored.
     struct FormatChunk {
-        uint32_t id = 0;
         uint32_t size = 0;
         uint16_t formatTag = 0;
         uint16_t channels = 0;
@@ -77,19 +90,26 @@ private:
 
     // Keeps why the file is not taken; returns kWavReaderUnsupported.
     int32_t Unsupported(std::string what, std::optional<std::string> soxOptions);
+    void Reset();
+    // Open once `file_` is set, or null with errno saying why.
+    int32_t OpenFile(WavPcmFormat* format);
+    // Keeps errno as the reason of a failed move; returns kWavReaderIoError.
+    int32_t MoveFailed();
     // Open once the stream exists; on failure the caller drops the stream.
     int32_t ParseHeaders(WavPcmFormat* format);
+    int32_t WalkToData(ChunkWalker& walker, WavPcmFormat* format);
     int32_t ReadFormatChunk();
     int32_t CheckSubFormat();
     int32_t LocateData();
+    int32_t LocateStreamData(bool haveSize, uint32_t sizeField);
     // A chunk the walk passes over, its body next in the stream: the sizes of a "ds64" chunk
-    // are taken, other chunks kept for the output. The stream is left where it was.
-    void TakeChunk(uint32_t id, uint32_t size, bool beforeAudio);
-    // May throw std::bad_alloc, which TakeChunk turns into a note.
-    void KeepChunk(uint32_t id, uint32_t size, bool beforeAudio);
+    // are taken, other chunks kept for the output. Returns the body bytes read.
+    uint64_t TakeChunk(uint32_t id, uint32_t size, bool beforeAudio);
     // Appends the chunk, its body read from the stream; false when the file ends first.
-    // `got` counts the body bytes read, for the caller to move back over.
+    // `got` counts the body bytes read. May throw std::bad_alloc.
     bool ReadChunkInto(std::vector<uint8_t>& chunks, uint32_t id, uint32_t size, size_t& got);
+    // Once the audio of a stream has been read: reads what follows to the end.
+    void DrainStream();
     void KeepChunksAfterAudio();
     // A 64-bit data size may claim more than any file holds: its end is then past every byte
     // of the file, not wrapped round to before the start of the data.
@@ -107,12 +127,15 @@ private:
     int64_t position_ = 0;
     int64_t fileEnd_ = 0;
     uint32_t frameSize_ = 0;
+    bool stream_ = false;
+    bool streamEnded_ = false;  // what followed the audio has been read
 
     bool rf64_ = false;
     // The data size of the "ds64" chunk, which stands for a data chunk size field of all ones.
     bool haveDs64_ = false;
     uint64_t ds64DataSize_ = 0;
     WavCarriedItems carried_;
+    std::vector<std::string> warnings_;
     bool (*stopRequested_)() = nullptr;
     // What the walk carries of the file opened last, and its notes.
     std::optional<CarriedChunkPolicy> policy_;
