@@ -22,12 +22,24 @@ void readRawNumber(ArgumentStore& store, const std::string& option, uint64_t& fi
     field = static_cast<uint64_t>(number);
 }
 
-// Every raw-input option must be present; all are converted before any range is checked.
+// Every raw-input option must be present; all are converted before any range is checked. The
+// result line names the first one missing, as it always has; the hint names them all, so that
+// one correction is enough.
 void readStdinFormat(ArgumentStore& store, EmbedderSettings& settings) {
-    for (const char* option :
-         {kSamplingRateOption, kNbChannelsOption, kBitsPerSampleOption, kEndiannessOption}) {
-        checkCommandLine(store.hasOption(option), std::string("Missing mandatory parameter ") +
-                                                      option + " when input is stdin");
+    std::string firstMissing;
+    std::string missingForms;
+    for (const auto& [option, values] : {std::pair{kSamplingRateOption, "48000"},
+                                         {kNbChannelsOption, "1|2"},
+                                         {kBitsPerSampleOption, "16|24|32"},
+                                         {kEndiannessOption, "le|be"}}) {
+        if (store.hasOption(option)) continue;
+        if (firstMissing.empty()) firstMissing = option;
+        missingForms += (missingForms.empty() ? "" : ", ") + std::string(option) + "=" + values;
+    }
+    if (!firstMissing.empty()) {
+        raiseCommandLineError(
+            "Missing mandatory parameter " + firstMissing + " when input is stdin",
+            "raw PCM on standard input needs all four --stdin- options; missing: " + missingForms);
     }
 
     WavPcmFormat& format = settings.stdinFormat;
@@ -56,26 +68,28 @@ void readEmbedderSettings(ArgumentStore& store, EmbedderSettings& settings,
         return;
     }
     if (versionAsked(store)) return;
-    readInputAndOutputFiles(store, settings);
-    readRecordDirectory(store, settings);
-    std::string channel;
-    if (store.getSingleValue("--channelName", channel)) settings.channelName = channel;
-    if (store.hasOption("--silent")) settings.silent = true;
-    if (store.hasOption("--unpaced")) settings.unpaced = true;
-    readAffinity(store, settings);
-    readPriority(store, settings);
-    readLogFormat(store, settings);
+    readWithHints(store, [&] {
+        readInputAndOutputFiles(store, settings);
+        readRecordDirectory(store, settings);
+        std::string channel;
+        if (store.getSingleValue("--channelName", channel)) settings.channelName = channel;
+        if (store.hasOption("--silent")) settings.silent = true;
+        if (store.hasOption("--unpaced")) settings.unpaced = true;
+        readAffinity(store, settings);
+        readPriority(store, settings);
+        readLogFormat(store, settings);
 
-    settings.inputIsStdin = settings.inputFile == kStdinName;
-    settings.outputIsStdout = settings.outputFile == kRawOutputName;
-    // Standard output carries the audio, so no message may go there.
-    if (settings.outputIsStdout) settings.silent = true;
-    // The raw-input options are asked for only here, so that with a file as input they are
-    // reported as unknown.
-    if (settings.inputIsStdin) readStdinFormat(store, settings);
+        settings.inputIsStdin = settings.inputFile == kStdinName;
+        settings.outputIsStdout = settings.outputFile == kRawOutputName;
+        // Standard output carries the audio, so no message may go there.
+        if (settings.outputIsStdout) settings.silent = true;
+        // The raw-input options are asked for only here, so that with a file as input they
+        // are reported as unknown.
+        if (settings.inputIsStdin) readStdinFormat(store, settings);
 
-    checkArgumentCount(store);
-    checkUnknownOptions(store);
+        checkArgumentCount(store);
+        checkUnknownOptions(store);
+    });
 }
 
 void printUsage(int32_t argc, const char* const* argv, std::ostream& out) {

@@ -42,18 +42,21 @@ void readOnlineSettings(ArgumentStore& store, OnlineEmbedderSettings& settings,
         return;
     }
     if (versionAsked(store)) return;
-    readInputAndOutputFiles(store, settings);
-    readMandatory(store, "--login", settings.login, "Invalid login");
-    readPassword(store, settings);
-    readRecordDirectory(store, settings);
-    readMandatory(store, "--metadataPath", settings.metadataPath, "Invalid option metadataPath");
-    store.getSingleValue("--server", settings.server);
-    readPort(store, settings);
-    readAffinity(store, settings);
-    readPriority(store, settings);
-    readLogFormat(store, settings);
-    checkArgumentCount(store);
-    checkUnknownOptions(store);
+    readWithHints(store, [&] {
+        readInputAndOutputFiles(store, settings);
+        readMandatory(store, "--login", settings.login, "Invalid login");
+        readPassword(store, settings);
+        readRecordDirectory(store, settings);
+        readMandatory(store, "--metadataPath", settings.metadataPath,
+                      "Invalid option metadataPath");
+        store.getSingleValue("--server", settings.server);
+        readPort(store, settings);
+        readAffinity(store, settings);
+        readPriority(store, settings);
+        readLogFormat(store, settings);
+        checkArgumentCount(store);
+        checkUnknownOptions(store);
+    });
 }
 
 void printUsage(int32_t argc, const char* const* argv, std::ostream& out) {

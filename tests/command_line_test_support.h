@@ -1,5 +1,5 @@
 // Builds argument stores from literal command lines and captures the command-line errors
-// that reading them raises.
+// that reading them raises, and their hints.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -40,6 +40,17 @@ std::string CommandLineError(Read&& read) {
     } catch (const CorvidaUtils::CodeException& e) {
         EXPECT_EQ(e.status().code(), CorvidaUtils::kCommandLineError) << e.status().context();
         return e.status().context();
+    }
+    return "";
+}
+
+// The hint (the cause) of the command-line error that `read` raises, or "".
+template <typename Read>
+std::string CommandLineHint(Read&& read) {
+    try {
+        read();
+    } catch (const CorvidaUtils::CodeException& e) {
+        return e.status().cause();
     }
     return "";
 }

@@ -120,8 +120,11 @@ TEST(E2eCommandLineTest, EmbedderErrorGoesToStandardErrorWhenAudioGoesToStandard
     EXPECT_EQ(result.exitStatus, 43);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err,
-              CommandLineErrorLine(
-                  "Missing mandatory parameter --stdin-nb-channels when input is stdin") +
+              "pellion-embed: raw PCM on standard input needs all four --stdin- options; missing: "
+              "--stdin-nb-channels=1|2, --stdin-bits-per-sample=16|24|32, "
+              "--stdin-endianness=le|be\n" +
+                  CommandLineErrorLine(
+                      "Missing mandatory parameter --stdin-nb-channels when input is stdin") +
                   EmbedderUsage("pellion-embed"));
 }
 

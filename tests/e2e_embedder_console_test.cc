@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -155,6 +156,62 @@ TEST(E2eEmbedderConsoleTest, WavFileAt44100HzIsRefusedBeforeTheOutputIsCreated) 
                                    "Only 48000Hz WAV files can be used\n\n");
     EXPECT_FALSE(Exists(output));
     EXPECT_EQ(Operations(run.trace), Strings{"GetVersion"});
+}
+
+// With --log-format=json standard error carries JSON Lines only, each event in its place: the
+// library's messages, a live input that stalls for three seconds and comes back, a stop signal.
+TEST(E2eEmbedderConsoleTest, TheLogForMachinesTellsEveryEventAsJson) {
+    if (FindProgram("jq").empty())
+        GTEST_SKIP() << "jq is not installed (scripts/install_audio_tools.sh)";
+    struct Row {
+        const char* name;
+        std::vector<StdinChunk> input;
+        bool stop;
+        const char* events;  // jq's summary of the log
+    };
+    const std::string block = TextOf(TestSamples(kBlockFrames, 2, 16));
+    const Row rows[] = {
+        {"messages",
+         {{std::chrono::milliseconds(0), block}},
+         false,
+         R"(["start","channels","message","message","result",0,false])"},
+        {"stall",
+         {{std::chrono::milliseconds(0), block}, {std::chrono::milliseconds(3000), block}},
+         false,
+         R"(["start","channels","message","message","stall","stall","result",0,false])"},
+        {"stop",
+         {{std::chrono::milliseconds(0), block}, {std::chrono::milliseconds(60000), block}},
+         true,
+         R"(["start","channels","message","message","result",0,true])"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WorkDir dir;
+        ProcessOptions options = EmbedderOptions(
+            dir, Concat({"stdin", "stdout", "--log-format=json"}, StdinFormatArgs(2, 16, "le")),
+            "message@Initialize=1:7:careful \"quoted\"");
+        options.stdinDevNull = false;
+        options.stdinChunks = row.input;
+        ChildProcess child(EmbedderToolPath(), options);
+        if (row.stop) {
+            ASSERT_TRUE(WaitForTraceOf(child, dir, "AddAudioBuffer"));
+            child.Signal(SIGTERM);
+        }
+        const ProcessResult result = child.Finish();
+        EXPECT_EQ(result.exitStatus, row.stop ? 143 : 0) << result.err;
+        EXPECT_EQ(JqOfLines("[.[] | select(.event != \"progress\") | .event] + (.[-1] | "
+                            "[.code, .interrupted])",
+                            result.err),
+                  row.events);
+        EXPECT_EQ(JqOfLines(R"([.[] | select(.event == "message")][0] | [.level, .code, .text])",
+                            result.err),
+                  R"(["warning",7,"careful \"quoted\""])");
+        if (std::string(row.name) == "stall") {
+            EXPECT_EQ(JqOfLines(R"([.[] | select(.event == "stall") | .state, (.seconds > 2.5)])",
+                                result.err),
+                      R"(["stalled",false,"resumed",true])");
+        }
+    }
 }
 
 }  // namespace

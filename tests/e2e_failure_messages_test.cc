@@ -105,8 +105,25 @@ TEST(E2eFailureMessagesTest, EachFailureSaysWhatAndWhy) {
          {"$D/riff.wav", "$D/out.wav"},
          45,
          kUnsupported,
-         "pellion-embed: '$D/riff.wav' is a W64 file; convert it with: sox '$D/riff.wav' "
-         "converted.wav\n"},
+         "pellion-embed: '$D/riff.wav' is a W64 file; convert it with: ffmpeg -i '$D/riff.wav' "
+         "-ar 48000 -c:a pcm_s24le converted.wav\n"},
+        {"MP3 file",
+         {"$D/x.mp3", "$D/out.wav"},
+         45,
+         kUnsupported,
+         "pellion-embed: '$D/x.mp3' is an MP3 file, not a WAV file; convert it with: ffmpeg -i "
+         "'$D/x.mp3' -ar 48000 -c:a pcm_s24le converted.wav\n"},
+        // A command-line error's usage text follows its result line, on standard output.
+        {"unknown option",
+         {"$D/in.wav", "$D/out.wav", "--chanelName=STANDIN-B"},
+         43,
+         "[ERROR] code 43 (Error on command line). Unknown option --chanelName",
+         "pellion-embed: unknown option '--chanelName'; did you mean `--channelName`?\n"},
+        {"value as the next argument",
+         {"$D/in.wav", "$D/out.wav", "--channelName", "STANDIN-B"},
+         43,
+         "[ERROR] code 43 (Error on command line). Too much arguments (2 expected)",
+         "pellion-embed: options take their value after '=': write --channelName=STANDIN-B\n"},
         {"missing metadata file",
          {"$D/in.wav", "$D/out.wav", "--login=me", "--password=secret",
           "--metadataPath=$D/none.json"},
@@ -141,6 +158,7 @@ TEST(E2eFailureMessagesTest, EachFailureSaysWhatAndWhy) {
                              Chunk("data", Pattern(800))}));
     WriteWholeFile(dir.path("8.wav"), SimpleWav(2, 48000, 8, Pattern(800)));
     WriteWholeFile(dir.path("44k.wav"), SimpleWav(2, 44100, 16, Pattern(800)));
+    WriteWholeFile(dir.path("x.mp3"), ByteVector{'I', 'D', '3', 4, 0, 0, 0, 0, 0, 0, 0, 0});
     for (const char* form : {"RIFX", "riff"}) {
         ByteVector file = SimpleWav(2, 48000, 16, Pattern(800));
         std::copy(form, form + 4, file.begin());
@@ -161,8 +179,25 @@ TEST(E2eFailureMessagesTest, EachFailureSaysWhatAndWhy) {
         const ProcessResult result =
             RunProcess(online ? OnlineEmbedderToolPath() : EmbedderToolPath(), options);
         EXPECT_EQ(result.exitStatus, row.exitStatus);
-        EXPECT_EQ(LastConsoleLine(result.out), row.resultLine);
+        const std::string& out = result.out;
+        EXPECT_EQ(row.exitStatus == 43 ? out.substr(0, out.find('\n')) : LastConsoleLine(out),
+                  row.resultLine);
         EXPECT_EQ(result.err, Expand(row.standardError, root));
+        // With a log for machines, standard error holds JSON Lines only, ending with the
+        // result, whose code is the exit status.
+        options.args.push_back("--log-format=json");
+        const ProcessResult logged =
+            RunProcess(online ? OnlineEmbedderToolPath() : EmbedderToolPath(), options);
+        EXPECT_EQ(logged.exitStatus, row.exitStatus);
+        const std::string last = JqOfLines(
+            "[.[-1] | .event, .code, .exitStatus, (.cause != null)] + [all(.[]; .time and "
+            ".program and .event)]",
+            logged.err);
+        if (!last.empty()) {
+            EXPECT_EQ(last, "[\"result\"," + std::to_string(row.exitStatus) + "," +
+                                std::to_string(row.exitStatus) + "," +
+                                (row.exitStatus != 0 ? "true" : "false") + ",true]");
+        }
     }
     // Refused before its first block, the run takes back the file it created.
     EXPECT_NE(access(dir.path("raw.wav").c_str(), F_OK), 0);

@@ -58,6 +58,17 @@ std::string FindProgram(const std::string& name) {
     return "";
 }
 
+std::string JqOfLines(const std::string& filter, const std::string& lines) {
+    const std::string jq = FindProgram("jq");
+    if (jq.empty()) return "";
+    ProcessOptions options;
+    options.args = {"-s", "-c", filter};
+    options.stdinChunks = {StdinChunk{std::chrono::milliseconds(0), lines}};
+    const ProcessResult result = RunProcess(jq, options);
+    EXPECT_EQ(result.exitStatus, 0) << result.err << lines;
+    return result.out.empty() ? result.out : result.out.substr(0, result.out.size() - 1);
+}
+
 long long FramesReadBy(const std::string& tool, const std::string& path) {
     const std::string program = FindProgram(tool);
     if (program.empty()) return -1;

@@ -54,6 +54,10 @@ bool StillRunning(pid_t pid);
 // The path of a program found on PATH, or "" (audio tools that some tests read files with).
 std::string FindProgram(const std::string& name);
 
+// What jq's `filter` makes of the JSON Lines in `lines`, read as one array (jq -s -c): "" when
+// jq is not installed; the test fails when a line is no JSON.
+std::string JqOfLines(const std::string& filter, const std::string& lines);
+
 // The frame count a real reader takes from a WAV file: "sox --i -s", ffprobe's duration in
 // samples, or libsndfile's "Frames" ("sox", "ffprobe", "sndfile-info"). -1 when the tool is not
 // installed, -2 when it could not read the file.

@@ -224,6 +224,36 @@ TEST(EmbedderSettingsTest, UnknownOptions) {
     EXPECT_EQ(ReadError({"in.wav", "out.wav", "--"}), "Unknown option --");
 }
 
+// What would work, said before the result line, whose text stays as the tests above have it.
+TEST(EmbedderSettingsTest, ErrorsHintWhatWouldWork) {
+    const std::string detached = "options take their value after '=': write ";
+    const std::string raw = "raw PCM on standard input needs all four --stdin- options; missing: ";
+    const std::vector<std::pair<Args, std::string>> cases = {
+        {{"i", "o", "--chanelName=X"},
+         "unknown option '--chanelName'; did you mean `--channelName`?"},
+        {{"i", "o", "--SILENT"}, "unknown option '--SILENT'; did you mean `--silent`?"},
+        {{"i", "o", "--unpaecd"}, "unknown option '--unpaecd'; did you mean `--unpaced`?"},
+        // Too far from every option to be a slip of one.
+        {{"i", "o", "--channel=X"}, ""},
+        {{"i", "o", "--channelName", "STANDIN-B"}, detached + "--channelName=STANDIN-B"},
+        {{"--record", "/r", "i", "o"}, detached + "--record=/r"},
+        {{"i", "--chanelName", "B", "o"}, detached + "--channelName=B"},
+        {{"i", "o", "--silent", "x"}, ""},  // a flag takes no value
+        {{"stdin", "o"},
+         raw + "--stdin-sampling-rate=48000, --stdin-nb-channels=1|2, "
+               "--stdin-bits-per-sample=16|24|32, --stdin-endianness=le|be"},
+        {StdinArgs({{0, ""}, {2, ""}}),
+         raw + "--stdin-sampling-rate=48000, --stdin-bits-per-sample=16|24|32"},
+    };
+    for (const auto& [args, hint] : cases) {
+        ParsedCommandLine line(args);
+        EmbedderSettings settings;
+        EXPECT_EQ(
+            CommandLineHint([&] { embedder_tool::readEmbedderSettings(line.store, settings); }),
+            hint);
+    }
+}
+
 TEST(EmbedderSettingsTest, UsageWithoutArgumentVectorNamesTheTool) {
     std::ostringstream out;
     embedder_tool::printUsage(0, nullptr, out);

@@ -139,6 +139,14 @@ TEST(OnlineEmbedderSettingsTest, EmbedderToolOptionsAreUnknownHere) {
     EXPECT_EQ(ReadError(Valid({"--stdin-sampling-rate=48000"})),
               "Unknown option --stdin-sampling-rate");
     EXPECT_EQ(ReadError(Valid({"--Login=x", "--silent"})), "Unknown option --Login");
+    const auto hint = [](const Args& args) {
+        ParsedCommandLine line(args, "pellion-embed-online");
+        OnlineEmbedderSettings settings;
+        return CommandLineHint([&] { online_tool::readOnlineSettings(line.store, settings); });
+    };
+    EXPECT_EQ(hint(Valid({"--sever=h"})), "unknown option '--sever'; did you mean `--server`?");
+    EXPECT_EQ(hint({"i", "o", "--login", "me", "--password=", "--metadataPath=m"}),
+              "options take their value after '=': write --login=me");
 
     // "stdin" and "stdout" are ordinary file names for this tool.
     const OnlineEmbedderSettings streams =

@@ -5,6 +5,7 @@
 
 #include <limits>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -147,6 +148,49 @@ TEST_F(WavReaderTest, RejectsWhatIsNotPcmWav) {
         EXPECT_EQ(parser_.Read(buffer, &frames, &mediaTime), kWavReaderIoError);
     }
     EXPECT_EQ(parser_.Open("/nonexistent/dir/file.wav", &format_), kWavReaderIoError);
+}
+
+// What a refused file is, as far as its bytes tell, and which tool turns it into one the reader
+// takes: sox where it reads the file (as checked with sox itself), ffmpeg where only it does.
+TEST_F(WavReaderTest, RefusedFilesNameTheToolThatConvertsThem) {
+    const auto head = [](const char* bytes) { return ByteVector(bytes, bytes + 12); };
+    const ByteVector data = Chunk("data", Pattern(8));
+    const auto tagged = [&](uint16_t tag) {
+        return RiffFile({Chunk("fmt ", PlainFormatBody(2, 48000, 16, 16, tag)), data});
+    };
+    const auto bits = [&](uint16_t width) {
+        return RiffFile({FormatChunk(2, 48000, width), data});
+    };
+    const std::vector<std::tuple<ByteVector, std::string, std::string>> cases = {
+        {head("ID3\4\0\0\0\0\0\0\0\0"), "is an MP3 file, not a WAV file", "ffmpeg"},
+        {head("\xFF\xFB\x94\x64\0\0\0\0\0\0\0\0"), "is an MP3 file, not a WAV file", "ffmpeg"},
+        {head("\xFF\xF1\x50\x80\0\0\0\0\0\0\0\0"), "is not a WAV file", ""},  // AAC
+        {head("fLaC\0\0\0\x22\0\0\0\0"), "is a FLAC file, not a WAV file", "ffmpeg"},
+        {head("OggS\0\2\0\0\0\0\0\0"), "is an Ogg file, not a WAV file", "ffmpeg"},
+        {head("\0\0\0 ftypM4A "), "is an M4A file, not a WAV file", "ffmpeg"},
+        {head("FORM\0\0\0@AIFF"), "is an AIFF file, not a WAV file", "ffmpeg"},
+        {head("riff\x2E\x91\xCF\x11\xA5\xD6\x28\xDB"), "is a W64 file", "ffmpeg"},
+        {tagged(6), "holds samples of format tag 6, not PCM", "sox -b 24"},
+        {tagged(0x55), "holds samples of format tag 85, not PCM", "ffmpeg"},
+        {tagged(0x1234), "holds samples of format tag 4660, not PCM", ""},
+        {bits(12), "holds 12-bit samples", "ffmpeg"},
+        {bits(0), "holds 0-bit samples", ""},
+        {bits(32767), "holds 32767-bit samples", ""},
+        {RiffFile({FormatChunk(2, 48000, 16, 70000), data}),
+         "has a format chunk of 70000 bytes, unlike any PCM format", "sox "},
+        {RiffFile({ChunkDeclaring("fmt ", 0xFFFFFFFF, PlainFormatBody(2, 48000, 16)), data}),
+         "has a format chunk of 4294967295 bytes, unlike any PCM format", ""},
+    };
+    for (const auto& [contents, what, tool] : cases) {
+        SCOPED_TRACE(what);
+        ASSERT_EQ(OpenBytes(contents), kWavReaderUnsupported);
+        const UnsupportedInput& why = parser_.WhyUnsupported();
+        EXPECT_EQ(why.what, what);
+        EXPECT_EQ(why.soxOptions       ? "sox " + *why.soxOptions
+                  : why.ffmpegConverts ? "ffmpeg"
+                                       : "",
+                  tool);
+    }
 }
 
 TEST_F(WavReaderTest, WidestFormatsAHeaderCanHoldAreAccepted) {

@@ -1,6 +1,7 @@
 // The command line of a run split into positional arguments and options, with a record of
 // the options that no query has asked for yet, so that unknown options can be rejected
-// once every known one has been read.
+// once every known one has been read, and of the names the queries asked for, which are the
+// options the program knows.
 #pragma once
 
 #include <cstdint>
@@ -40,12 +41,25 @@ public:
 
     // The first option occurrence, in command-line order, that no query has asked for.
     std::optional<std::string> firstPendingOption() const;
+    // The name asked for that `name` is most plausibly a typo of (nothing when none is close
+    // enough); the first asked wins a tie.
+    std::optional<std::string> nearestAskedOption(std::string_view name) const;
+
+    // An option given without "=" and followed by a positional argument, which was meant as
+    // its value.
+    struct DetachedValue {
+        std::string name;
+        std::string value;
+    };
+    // The first such option, in command-line order, that a query asked a value of, under the
+    // name asked for when it was given mistyped.
+    std::optional<DetachedValue> firstDetachedValue() const;
 
     int32_t getArgc() const { return argc; }
     const char* const* getArgv() const { return argv; }
 
 private:
-    void markAsked(std::string_view name);
+    void markAsked(std::string_view name, bool forValue);
 
     int32_t argc = 0;
     const char* const* argv = nullptr;
@@ -53,4 +67,9 @@ private:
     // std::less<> so that lookups by string_view need no temporary string.
     std::map<std::string, std::vector<std::string>, std::less<>> optionValues;
     std::vector<std::string> pendingOptionNames;
+    // In the order first asked; the names read as options with a value are also in
+    // `valueNames`.
+    std::vector<std::string> askedNames;
+    std::vector<std::string> valueNames;
+    std::vector<DetachedValue> detachedValues;
 };

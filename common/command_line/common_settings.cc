@@ -4,8 +4,10 @@
 #include <climits>
 #include <cstdlib>
 
+#include "code_exception.h"
 #include "command_line_error.h"
 #include "kept_texts.h"
+#include "result_codes.h"
 
 std::string programName(int32_t argc, const char* const* argv, std::string_view fallback) {
     if (argc < 1 || argv == nullptr || argv[0] == nullptr) return std::string(fallback);
@@ -74,8 +76,27 @@ void checkArgumentCount(const ArgumentStore& store) {
 }
 
 void checkUnknownOptions(const ArgumentStore& store) {
-    if (const std::optional<std::string> name = store.firstPendingOption()) {
-        raiseCommandLineError("Unknown option " + *name);
+    const std::optional<std::string> name = store.firstPendingOption();
+    if (!name) return;
+    const std::optional<std::string> meant = store.nearestAskedOption(*name);
+    raiseCommandLineError(
+        "Unknown option " + *name,
+        meant ? "unknown option '" + *name + "'; did you mean `" + *meant + "`?" : std::string());
+}
+
+void readWithHints(const ArgumentStore& store, const std::function<void()>& read) {
+    try {
+        read();
+    } catch (const CorvidaUtils::CodeException& e) {
+        const std::optional<ArgumentStore::DetachedValue> detached = store.firstDetachedValue();
+        const CorvidaUtils::Status& failed = e.status();
+        if (failed.code() == CorvidaUtils::kCommandLineError && failed.cause().empty() &&
+            detached) {
+            CorvidaUtils::Raise(CorvidaUtils::Status(failed).WithCause(
+                "options take their value after '=': write " + detached->name + "=" +
+                detached->value));
+        }
+        throw;
     }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,8 +49,13 @@ void readAffinity(ArgumentStore& store, CommonSettings& settings);
 void readPriority(ArgumentStore& store, CommonSettings& settings);
 // Exactly two positional arguments.
 void checkArgumentCount(const ArgumentStore& store);
-// Rejects the first option that no reading step asked for; to be called last.
+// Rejects the first option that no reading step asked for, naming the option it is most
+// likely a typo of; to be called last.
 void checkUnknownOptions(const ArgumentStore& store);
+// Runs the reading steps `read`. A command-line error that comes without a cause of its own
+// gets the likeliest one the command line shows: an option whose value came as the next
+// argument ("--record /tmp/r"), which the steps then see as an empty value and a third file.
+void readWithHints(const ArgumentStore& store, const std::function<void()>& read);
 
 // Number conversions of option values. Each reads `text` as the C library function does
 // (leading blanks, a sign, an empty text giving 0) and returns false when the conversion

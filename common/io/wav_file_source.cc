@@ -20,6 +20,10 @@ std::string UnsupportedCause(const std::string& path, const UnsupportedInput& wh
     if (why.soxOptions) {
         cause += "; convert it with: sox '" + path + "' " +
                  (why.soxOptions->empty() ? "" : *why.soxOptions + " ") + "converted.wav";
+    } else if (why.ffmpegConverts) {
+        // 24-bit PCM keeps all that a lossless source holds and all that a decoder gives.
+        cause +=
+            "; convert it with: ffmpeg -i '" + path + "' -ar 48000 -c:a pcm_s24le converted.wav";
     }
     return cause;
 }

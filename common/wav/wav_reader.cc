@@ -56,6 +56,42 @@ uint64_t PaddedSize(uint32_t size) {
     return CarriedChunkPolicy::PaddedSize(size);
 }
 
+bool StartsWith(const uint8_t* bytes, const char* text) {
+    return std::memcmp(bytes, text, std::strlen(text)) == 0;
+}
+
+// What a file that is no WAV file holds, as far as its first bytes tell: the audio files that
+// users take for WAV files, which ffmpeg decodes.
+std::optional<std::string> OtherAudioFile(const uint8_t (&head)[12]) {
+    // An ID3 tag, or the frame sync of MPEG audio (its version and layer not reserved).
+    if (StartsWith(head, "ID3")) return "an MP3 file";
+    if (head[0] == 0xFF && (head[1] & 0xE0) == 0xE0 && (head[1] & 0x18) != 0x08 &&
+        (head[1] & 0x06) != 0) {
+        return (head[1] & 0x06) == 0x02 ? "an MP3 file" : "an MPEG audio file";
+    }
+    if (StartsWith(head, "fLaC")) return "a FLAC file";
+    if (StartsWith(head, "OggS")) return "an Ogg file";
+    if (StartsWith(head + 4, "ftyp")) {
+        if (StartsWith(head + 8, "M4A ")) return "an M4A file";
+        if (StartsWith(head + 8, "qt  ")) return "a MOV file";
+        return "an MP4 file";
+    }
+    if (StartsWith(head, "FORM") && StartsWith(head + 8, "AIFF")) return "an AIFF file";
+    if (StartsWith(head, "FORM") && StartsWith(head + 8, "AIFC")) return "an AIFF-C file";
+    return std::nullopt;
+}
+
+// Format tags that sox decodes from a WAV file: MS and IMA ADPCM, A-law, mu-law, GSM 6.10.
+bool SoxDecodes(uint16_t formatTag) {
+    return formatTag == 0x0002 || formatTag == 0x0006 || formatTag == 0x0007 ||
+           formatTag == 0x0011 || formatTag == 0x0031;
+}
+
+// MPEG audio (layers I to III) in a WAV file, which sox does not decode.
+bool FfmpegDecodes(uint16_t formatTag) {
+    return formatTag == 0x0050 || formatTag == 0x0055;
+}
+
 }  // namespace
 
 int32_t WavReader::Open(const char* path, WavPcmFormat* format) {
@@ -133,6 +169,26 @@ int32_t WavReader::Unsupported(std::string what, std::optional<std::string> soxO
     return kWavReaderUnsupported;
 }
 
+int32_t WavReader::UnsupportedButFfmpegConverts(std::string what) {
+    unsupported_ = UnsupportedInput{std::move(what), std::nullopt, true};
+    return kWavReaderUnsupported;
+}
+
+int32_t WavReader::UnsupportedSamples(std::string what, uint16_t formatTag) {
+    if (SoxDecodes(formatTag)) return Unsupported(std::move(what), "-b 24");
+    if (FfmpegDecodes(formatTag)) return UnsupportedButFfmpegConverts(std::move(what));
+    return Unsupported(std::move(what), std::nullopt);
+}
+
+bool WavReader::FormatChunkFitsFile() const {
+    struct stat status {};
+    // Past the chunk's size field and the 16 bytes of its body read.
+    const int64_t bodyStart = ftello64(file_.get()) - 16;
+    return !stream_ && bodyStart > 0 && fstat(fileno(file_.get()), &status) == 0 &&
+           static_cast<uint64_t>(bodyStart) + formatChunk_.size <=
+               static_cast<uint64_t>(status.st_size);
+}
+
 int32_t WavReader::ParseHeaders(WavPcmFormat* format) {
     uint8_t raw[12];
     if (!ReadBytes(file_.get(), raw, sizeof raw)) return kWavReaderIoError;
@@ -141,7 +197,11 @@ int32_t WavReader::ParseHeaders(WavPcmFormat* format) {
         riffHeader_.formType != kWaveId) {
         // Forms that other tools read, and can turn into a RIFF file.
         if (riffHeader_.id == FourCc("RIFX")) return Unsupported("is a big-endian (RIFX) file", "");
-        if (riffHeader_.id == FourCc("riff")) return Unsupported("is a W64 file", "");
+        // sox takes a W64 file only by its name's extension, which is ".wav" here.
+        if (riffHeader_.id == FourCc("riff")) return UnsupportedButFfmpegConverts("is a W64 file");
+        if (const std::optional<std::string> kind = OtherAudioFile(raw)) {
+            return UnsupportedButFfmpegConverts("is " + *kind + ", not a WAV file");
+        }
         return Unsupported("is not a WAV file", std::nullopt);
     }
     rf64_ = riffHeader_.id == kRf64Id;
@@ -211,14 +271,16 @@ int32_t WavReader::ReadFormatChunk() {
         return Unsupported("holds floating-point samples", "-b 24");
     }
     if (formatChunk_.formatTag != kFormatTagPcm && formatChunk_.formatTag != kFormatTagExtensible) {
-        return Unsupported(
+        return UnsupportedSamples(
             "holds samples of format tag " + std::to_string(formatChunk_.formatTag) + ", not PCM",
-            "-b 24");
+            formatChunk_.formatTag);
     }
     if ((!plainPcm && !extensible) || formatChunk_.size > 18 + 0xFFFF) {
+        // sox reads past an over-long PCM chunk, as long as the file holds it.
+        const bool soxReads = plainPcm && FormatChunkFitsFile();
         return Unsupported("has a format chunk of " + std::to_string(formatChunk_.size) +
                                " bytes, unlike any PCM format",
-                           "");
+                           soxReads ? std::optional<std::string>("") : std::nullopt);
     }
     carried_.formatTag = formatChunk_.formatTag;
 
@@ -228,9 +290,17 @@ int32_t WavReader::ReadFormatChunk() {
         case 24:
         case 32:
             break;
-        default:
-            return Unsupported(
-                "holds " + std::to_string(formatChunk_.bitsPerSample) + "-bit samples", "-b 24");
+        default: {
+            // sox reads no other width from a WAV file; ffmpeg reads those up to 32 bits, and
+            // 64, each in as many whole bytes as it needs.
+            std::string what =
+                "holds " + std::to_string(formatChunk_.bitsPerSample) + "-bit samples";
+            if (formatChunk_.bitsPerSample == 0 ||
+                (formatChunk_.bitsPerSample > 32 && formatChunk_.bitsPerSample != 64)) {
+                return Unsupported(std::move(what), std::nullopt);
+            }
+            return UnsupportedButFfmpegConverts(std::move(what));
+        }
     }
     // The output's header must be able to describe the same format: its block align field is
     // 16 bits wide and its byte rate 32 bits.
@@ -252,7 +322,8 @@ int32_t WavReader::CheckSubFormat() {
         if (LoadU16(extension + 8) == kFormatTagFloat) {
             return Unsupported("holds floating-point samples", "-b 24");
         }
-        return Unsupported("has an extensible format that is not PCM", "-b 24");
+        return UnsupportedSamples("has an extensible format that is not PCM",
+                                  LoadU16(extension + 8));
     }
     carried_.channelMask = LoadU32(extension + 4);
     return kWavReaderSuccess;

@@ -28,11 +28,13 @@ constexpr int32_t kWavReaderGenericError = -2;  // a call the reader cannot take
 constexpr int32_t kWavReaderIoError = -3;
 constexpr int32_t kWavReaderUnsupported = -4;
 
-// Why a file that opens is not one the reader takes, and, where sox turns it into one, the
-// options that do it (empty: a plain conversion).
+// Why a file that opens is not one the reader takes, and the tool that turns it into one,
+// where one does: sox with these options (empty: a plain conversion), or else ffmpeg, which
+// decodes what sox cannot read (compressed audio, other containers, odd sample widths).
 struct UnsupportedInput {
     std::string what;
     std::optional<std::string> soxOptions;
+    bool ffmpegConverts = false;
 };
 
 class WavReader {
@@ -88,8 +90,13 @@ private:
         uint16_t bitsPerSample = 0;
     };
 
-    // Keeps why the file is not taken; returns kWavReaderUnsupported.
+    // Keep why the file is not taken; return kWavReaderUnsupported.
     int32_t Unsupported(std::string what, std::optional<std::string> soxOptions);
+    int32_t UnsupportedButFfmpegConverts(std::string what);
+    // Samples of another format than PCM, named by their format tag.
+    int32_t UnsupportedSamples(std::string what, uint16_t formatTag);
+    // The format chunk ends within the file: a file whose chunk claims more is damaged.
+    bool FormatChunkFitsFile() const;
     void Reset();
     // Open once `file_` is set, or null with errno saying why.
     int32_t OpenFile(WavPcmFormat* format);
