@@ -21,7 +21,7 @@ constexpr int32_t kDefaultPort = 443;
 struct OnlineEmbedderSettings : CommonSettings {
     std::string login;
     std::string password;
-    // "--passwordFile": the password is read from this file instead, when the job starts.
+    // "--passwordFile": the password is read from this file instead, as the run starts.
     std::optional<std::string> passwordFile;
     std::string metadataPath;
     std::string server = online_tool::kDefaultServer;
