@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -38,7 +39,10 @@ ServiceNotifier::ServiceNotifier(const char* notifySocket, const char* watchdogU
         static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size() + (abstract ? 0 : 1));
     socket_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (socket_ < 0) return;
-    heartbeatInterval_ = std::chrono::microseconds(ParseMicroseconds(watchdogUsec) / 2);
+    // Half the interval, so that one late block does not let the watchdog expire.
+    const int64_t watchdog = ParseMicroseconds(watchdogUsec);
+    if (watchdog > 0)
+        heartbeatInterval_ = std::chrono::microseconds(std::max<int64_t>(watchdog / 2, 1));
 }
 
 ServiceNotifier::~ServiceNotifier() {
