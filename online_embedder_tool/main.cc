@@ -7,6 +7,7 @@
 // against the online account and handed the job description before any setting, the channel
 // list printed but no channel selected, and the job ended with a report (EndJob).
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -16,6 +17,7 @@
 #include "embedding_run.h"
 #include "file_identity.h"
 #include "online_embedder_settings.h"
+#include "password_file.h"
 #include "password_scrubber.h"
 #include "process_run.h"
 #include "result_codes.h"
@@ -89,6 +91,7 @@ RunStart StartOf(const OnlineEmbedderSettings& settings) {
     start.options.emplace_back("server", settings.server);
     start.options.emplace_back("port", std::to_string(settings.port));
     start.options.emplace_back("metadataPath", settings.metadataPath);
+    if (settings.passwordFile) start.options.emplace_back("passwordFile", *settings.passwordFile);
     return start;
 }
 
@@ -123,10 +126,19 @@ int main(int argc, char** argv) {
     streams.inputFile = settings.inputFile;
     streams.outputFile = settings.outputFile;
     RunProgram program;
+    // From the command line, or from its file before the output is claimed, so that a file
+    // that cannot be read leaves the output as it was.
+    std::string password = settings.password;
+    program.beforeOutput = [&](RunReporter& reporter) {
+        if (settings.passwordFile) {
+            password = ReadPasswordFile(*settings.passwordFile,
+                                        std::getenv("CREDENTIALS_DIRECTORY"), reporter);
+        }
+    };
     program.create = [&](Corvida::IEmbedderListener* listener,
                          Corvida::IPellionAudioEmbedder** embedder) {
         return Corvida::CreateOnlinePellionAudioEmbedder(listener, embedder, settings.login.c_str(),
-                                                         settings.password.c_str(), settings.port,
+                                                         password.c_str(), settings.port,
                                                          settings.server.c_str());
     };
     // Nor may the output be the metadata file, which is read only after the output exists.

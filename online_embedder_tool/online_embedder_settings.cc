@@ -10,6 +10,19 @@ void readMandatory(ArgumentStore& store, const char* option, std::string& field,
     checkCommandLine(store.getSingleValue(option, field), missingMessage);
 }
 
+// "--password", or "--passwordFile" in its place; never both.
+void readPassword(ArgumentStore& store, OnlineEmbedderSettings& settings) {
+    std::string file;
+    if (!store.getSingleValue("--passwordFile", file)) {
+        readMandatory(store, "--password", settings.password, "Invalid password");
+        return;
+    }
+    checkCommandLine(!store.hasOption("--password"),
+                     "Options --password and --passwordFile cannot be used together");
+    checkCommandLine(!file.empty(), "Invalid password file");
+    settings.passwordFile = file;
+}
+
 void readPort(ArgumentStore& store, OnlineEmbedderSettings& settings) {
     std::string value;
     if (!store.getSingleValue("--port", value)) return;
@@ -32,7 +45,7 @@ void readOnlineSettings(ArgumentStore& store, OnlineEmbedderSettings& settings,
     readWithHints(store, [&] {
         readInputAndOutputFiles(store, settings);
         readMandatory(store, "--login", settings.login, "Invalid login");
-        readMandatory(store, "--password", settings.password, "Invalid password");
+        readPassword(store, settings);
         readRecordDirectory(store, settings);
         readMandatory(store, "--metadataPath", settings.metadataPath,
                       "Invalid option metadataPath");

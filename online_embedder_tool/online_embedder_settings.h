@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "argument_store.h"
@@ -20,6 +21,8 @@ constexpr int32_t kDefaultPort = 443;
 struct OnlineEmbedderSettings : CommonSettings {
     std::string login;
     std::string password;
+    // "--passwordFile": the password is read from this file instead, as the run starts.
+    std::optional<std::string> passwordFile;
     std::string metadataPath;
     std::string server = online_tool::kDefaultServer;
     int32_t port = online_tool::kDefaultPort;

@@ -4,6 +4,7 @@
 // `<!-- not run: WHY -->` right before its fence, or `.\" not run: WHY` before its block.
 // Each example runs twice in a scratch directory holding the inputs it names (the second
 // time over its own outputs), and once more with a failing library, which it must not hide.
+// The shipped unit files pass systemd's own check.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -181,6 +182,23 @@ TEST(E2eDocumentedExamplesTest, EveryShellExampleRunsOrSaysWhyNot) {
     std::printf("documented examples: %d ran, %d marked not run, %d without their tool\n", ran,
                 marked, skipped);
     EXPECT_GT(ran, 0);
+}
+
+// No unknown or misspelt setting, and every command found (the programs of this build).
+TEST(E2eDocumentedExamplesTest, ShippedUnitsPassSystemdVerify) {
+    const std::string script =
+        "systemd-analyze --version > /dev/null 2>&1 || exit 77\n"
+        "for unit in " PELLION_SOURCE_DIR
+        "/deploy/systemd/*; do sed 's|/opt/pellion/bin/|" PELLION_BIN_DIR
+        "/|' \"$unit\" > \"${unit##*/}\"; done\n"
+        "systemd-analyze verify --man=no *\n";
+    WorkDir work;
+    const ProcessResult result = RunShell(work.dir(), script);
+    if (result.exitStatus == 77) {
+        GTEST_SKIP() << "systemd-analyze (Debian package systemd) is not installed or cannot run";
+    }
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out + result.err, "");
 }
 
 }  // namespace

@@ -131,6 +131,11 @@ TEST(E2eFailureMessagesTest, EachFailureSaysWhatAndWhy) {
          "[ERROR] code 44 (An I/O error occurred). Unable to open metadata file",
          "pellion-embed-online: cannot open metadata file '$D/none.json': No such file or "
          "directory\n"},
+        {"missing password file",
+         {"$D/in.wav", "$D/out.wav", "--login=me", "--passwordFile=$D/pw", "--metadataPath=m"},
+         44,
+         "[ERROR] code 44 (An I/O error occurred). Unable to open password file",
+         "pellion-embed-online: cannot open password file '$D/pw': No such file or directory\n"},
         {"WAV stream on raw standard input",
          {"stdin", "$D/raw.wav", "--stdin-sampling-rate=48000", "--stdin-nb-channels=2",
           "--stdin-bits-per-sample=16", "--stdin-endianness=le"},

@@ -1,6 +1,7 @@
 // pellion-embed-online protecting the user's files and secrets: the password out of sight,
 // no output over an input, lost output reported, and a stop request that ends the job.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -9,9 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "e2e_embedder_support.h"
 #include "e2e_online_support.h"
 
 namespace {
+
+constexpr size_t npos = std::string::npos;
 
 std::vector<std::string> ReadProcessArguments(pid_t pid) {
     const ByteVector bytes = ReadWholeFile("/proc/" + std::to_string(pid) + "/cmdline");
@@ -61,6 +65,38 @@ TEST(E2eOnlineSafeguardsTest, PasswordIsNotReadableInTheProcessArguments) {
         } else {
             EXPECT_EQ(seen[i + 1], args[i]);
         }
+    }
+}
+
+// Read from a file (by a relative name, from the credentials directory of a service manager),
+// the password stands in no command line, environment or output at any instant of the run.
+TEST(E2eOnlineSafeguardsTest, PasswordFromAFileIsNeverVisible) {
+    OnlineJob job;
+    WriteWholeFile(job.path("pw"), std::string(kOnlinePassword) + "\r\nsecond line\n");
+    for (const bool credentials : {false, true}) {
+        SCOPED_TRACE(credentials ? "from the credentials directory, readable by all" : "own");
+        chmod(job.path("pw").c_str(), credentials ? 0644 : 0600);
+        std::vector<std::string> args = job.Args();
+        args[3] = "--passwordFile=" + (credentials ? "pw" : job.path("pw"));
+        ProcessOptions options = job.Options(args, "delay@Initialize=300");
+        if (credentials) options.env["CREDENTIALS_DIRECTORY"] = job.path(".");
+        job.ClearTrace();
+        ChildProcess child(OnlineEmbedderToolPath(), options);
+        int polls = 0;
+        for (const std::string proc = "/proc/" + std::to_string(child.pid()) + "/";
+             StillRunning(child.pid()); ++polls, child.PumpFor(std::chrono::milliseconds(5))) {
+            for (const char* seen : {"cmdline", "environ"}) {
+                EXPECT_EQ(TextOf(ReadWholeFile(proc + seen)).find(kOnlinePassword), npos) << seen;
+            }
+        }
+        const ProcessResult result = child.Finish();
+        EXPECT_EQ(result.exitStatus, 0) << result.err;
+        EXPECT_GT(polls, 10);
+        EXPECT_EQ((result.out + result.err).find(kOnlinePassword), npos);
+        EXPECT_EQ(result.err.rfind("Warning: the password file", 0) == 0, credentials);
+        const std::vector<std::string> trace = job.Trace();
+        EXPECT_EQ(TraceFields(TraceLinesOf(trace, "CreateOnlinePellionAudioEmbedder").at(0)).at(1),
+                  kOnlinePassword);
     }
 }
 

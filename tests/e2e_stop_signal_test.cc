@@ -1,15 +1,19 @@
 // A stop signal always stops a run, and an interrupted run never passes for a finished one:
 // its exit status is 128 + the signal and its one result line says what the output holds.
 // Before the first block there is nothing to save: the run ends at once and leaves the output
-// path as it found it, even when it waits in open() on a FIFO that no one writes.
+// path as it found it, even when it waits in open() on a FIFO that no one writes. A service
+// manager that watches the run hears when it is ready, that it lives, and that it stops.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -44,6 +48,60 @@ TEST(E2eStopSignalTest, HangupEndsAPacedRunInOrderAsInterrupted) {
     const WrittenWav wav = ReadWrittenWav(dir.path("out.wav"));
     EXPECT_TRUE(wav.complete) << wav.problem;
     EXPECT_EQ(wav.samples.size(), fed);
+}
+
+// Ready once Initialize has returned (it takes 300 ms here); a heartbeat at most every 100 ms
+// for WATCHDOG_USEC=200000 while audio flows, none while the input stalls for 2 s; stopping
+// once SIGTERM has come.
+TEST(E2eStopSignalTest, ServiceManagerHearsReadyHeartbeatsWhileAudioFlowsAndStopping) {
+    const std::string name = "@pellion-test-notify-" + std::to_string(getpid());
+    const int manager = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{AF_UNIX, {}};
+    std::memcpy(address.sun_path + 1, name.data() + 1, name.size() - 1);
+    ASSERT_EQ(bind(manager, reinterpret_cast<sockaddr*>(&address),
+                   offsetof(sockaddr_un, sun_path) + name.size()),
+              0);
+    // Taken as they come (the socket's queue holds only a few), when they come.
+    std::vector<std::pair<std::string, Clock::time_point>> received;
+    const auto take = [&] {
+        char text[64];
+        for (ssize_t size; (size = recv(manager, text, sizeof text, MSG_DONTWAIT)) >= 0;) {
+            received.emplace_back(std::string(text, static_cast<size_t>(size)), Clock::now());
+        }
+    };
+
+    WorkDir dir;
+    ProcessOptions options = EmbedderOptions(
+        dir, Concat({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")), "delay@Initialize=300");
+    options.env.insert({{"NOTIFY_SOCKET", name}, {"WATCHDOG_USEC", "200000"}});
+    options.stdinDevNull = false;
+    const std::string chunk = TextOf(TestSamples(960, 2, 16));  // 20 ms of audio
+    for (int i = 0; i < 60; ++i)
+        options.stdinChunks.push_back({milliseconds(i == 50 ? 2000 : 20), chunk});
+    options.stdinChunks.push_back({milliseconds(60000), chunk});  // never sent: input stays open
+    const Clock::time_point started = Clock::now();
+    ChildProcess child(EmbedderToolPath(), options);
+    for (int slice = 0; slice < 60; ++slice, take()) child.PumpFor(milliseconds(50));
+    child.Signal(SIGTERM);
+    EXPECT_EQ(child.Finish().exitStatus, 128 + SIGTERM);
+    const Clock::duration lifetime = Clock::now() - started;
+    take();
+    close(manager);
+
+    ASSERT_GE(received.size(), 2u);
+    EXPECT_EQ(received.front().first, "READY=1\nSTATUS=marking");
+    EXPECT_GE(received.front().second - started, milliseconds(300));
+    EXPECT_EQ(received.back().first, "STOPPING=1");
+    const size_t beats = received.size() - 2;
+    EXPECT_LE(beats, static_cast<size_t>(lifetime / milliseconds(100)) + 1);
+    // The stall is a silence of over a second, with heartbeats before it and after it.
+    size_t afterStall = 0;
+    for (size_t i = 1; i <= beats; ++i) {
+        EXPECT_EQ(received[i].first, "WATCHDOG=1");
+        if (i > 1 && received[i].second - received[i - 1].second > milliseconds(1000))
+            afterStall = i;
+    }
+    EXPECT_GE(afterStall, 3u) << beats << " heartbeats";
 }
 
 // Where a run can wait before its first block, and what it leaves behind.

@@ -75,6 +75,10 @@ TEST(OnlineEmbedderSettingsTest, MandatoryOptionsInOrder) {
     EXPECT_EQ(ReadError({"in.wav", "out.wav", "third", "--login=me", "--password=p"}),
               "Invalid option metadataPath");
     EXPECT_EQ(ReadError(Valid({"third"})), "Too much arguments (2 expected)");
+    EXPECT_EQ(ReadError(Valid({"--passwordFile=pw"})),
+              "Options --password and --passwordFile cannot be used together");
+    EXPECT_EQ(ReadError({"in.wav", "out.wav", "--login=me", "--passwordFile"}),
+              "Invalid password file");
 
     // Present but empty is accepted; the password is taken as typed.
     const OnlineEmbedderSettings empty =
@@ -83,8 +87,9 @@ TEST(OnlineEmbedderSettingsTest, MandatoryOptionsInOrder) {
     EXPECT_EQ(empty.password, "  a=b");
     EXPECT_EQ(empty.metadataPath, "");
 
-    for (const char* option : {"--login=x", "--password=x", "--metadataPath=x", "--server=x",
-                               "--port=1", "--record=x", "--affinity=1", "--prio=1,1"}) {
+    for (const char* option :
+         {"--login=x", "--password=x", "--passwordFile=x", "--metadataPath=x", "--server=x",
+          "--port=1", "--record=x", "--affinity=1", "--prio=1,1"}) {
         const std::string name = std::string(option).substr(0, std::string(option).find('='));
         EXPECT_EQ(ReadError(Valid({option, option})), "Options " + name + " used several times");
     }

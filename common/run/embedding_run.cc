@@ -12,6 +12,7 @@
 #include "kept_texts.h"
 #include "result_codes.h"
 #include "result_report.h"
+#include "service_status.h"
 #include "stop_signal.h"
 #include "timecode_keeper.h"
 
@@ -148,6 +149,7 @@ void Run::Embed() {
     // Opening the output must not destroy the input.
     sink_.CheckIsNotInput(source_.Identity());
     if (program_.checkOutput) program_.checkOutput();
+    if (program_.beforeOutput) program_.beforeOutput(reporter_);
     sink_.Open(format, source_.TakeCarriedItems());
     ReportRemarks();
     if (Stopped()) return;
@@ -160,6 +162,7 @@ void Run::Embed() {
     }
     if (!SetUpEmbedder()) return;
     initialized_ = true;
+    if (environment_.notifier) environment_.notifier->Ready(service_status::kMarking);
     source_.Prepare(kFramesPerBlock);
 
     Feed();
@@ -243,6 +246,8 @@ void Run::Feed() {
         progress.framesWritten = sink_.FramesWritten();
         if (lateness) progress.latenessMs = static_cast<double>(*lateness) / 10000.0;
         reporter_.Progress(progress);
+        // The heartbeat: a loop held up by the input, the library or the output sends none.
+        if (environment_.notifier) environment_.notifier->BlockFed(ServiceNotifier::Clock::now());
     }
 }
 
@@ -294,6 +299,9 @@ void Run::EnterBypass(const char* call, int32_t libraryCode, const Status& faile
     report.rearmSeconds = *program_.bypassRearmSeconds;
     report.framesLost = frameBytes > 0 ? lostBytes / frameBytes : 0;
     reporter_.Bypassed(report);
+    if (environment_.notifier) {
+        environment_.notifier->Status(service_status::BypassingSince(call, failed.code()));
+    }
     if (block != nullptr) failure_.Record(gate_->Unmarked(block->data, block->size));
     rearmAt_ = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
                                         std::chrono::duration<double>(report.rearmSeconds));
@@ -310,6 +318,7 @@ void Run::RearmWhenDue() {
         timecode_ = TimecodeKeeper();
         gate_->Rearmed();
         reporter_.Rearmed(Status(), 0);
+        if (environment_.notifier) environment_.notifier->Status(service_status::kRearmed);
         return;
     }
     embedder_.reset();
@@ -348,6 +357,7 @@ void Run::ReportArrival() {
 // destroyed still reaches the output), lost output is checked, and the end is reported last,
 // when the output is complete.
 RunOutcome Run::End(Status result) {
+    if (environment_.notifier) environment_.notifier->Stopping();
     // Until the output has been started there is nothing to save: a stop signal then ends the
     // run at once, whatever the call it interrupted reported, and the line can say that no
     // output was written.

@@ -15,6 +15,7 @@
 #include "kept_texts.h"
 #include "pellion_audio_embedder.h"
 #include "run_reporter.h"
+#include "service_notifier.h"
 #include "status.h"
 
 // Blocks of 512 sample frames go to the embedder.
@@ -31,6 +32,9 @@ struct RunProgram {
         &Corvida::DestroyPellionAudioEmbedder;
     // Once the input is known to be no output, before the output is claimed.
     std::function<void()> checkOutput;
+    // Then, still before the output is claimed: what the program needs from elsewhere (the
+    // online tool's password file), so that a failure leaves the output as it was.
+    std::function<void(RunReporter& reporter)> beforeOutput;
     // Right after the embedder is made, before its settings.
     std::function<void(Corvida::IPellionAudioEmbedder&)> beforeSettings;
     // After the audio format: select a channel, or show the channels.
@@ -60,6 +64,8 @@ struct RunEnvironment {
     void (*feedingStarts)() = nullptr;
     // Waits until a block's media time is due (100 ns ticks); tells how late it returned.
     std::function<std::optional<int64_t>(int64_t mediaTime)> waitUntil;
+    // Told when the run is ready, how it goes, and when it stops; none when null.
+    ServiceNotifier* notifier = nullptr;
 };
 
 // How a run ended: its result, also when the result line says so only in part.

@@ -1,5 +1,6 @@
 #include "process_run.h"
 
+#include <cstdlib>
 #include <new>
 
 #include "code_exception.h"
@@ -8,6 +9,7 @@
 #include "pacing_clock.h"
 #include "process_reporter.h"
 #include "result_codes.h"
+#include "service_notifier.h"
 #include "stop_signal.h"
 
 std::optional<int> ReadCommandLine(const std::function<void()>& read, const ArgumentStore& store,
@@ -75,6 +77,9 @@ int RunAsThisProcess(const CommonSettings& settings, const RunProgram& program,
     environment.stopSignal = &StopSignalNumber;
     environment.feedingStarts = &RestartCallsAfterStopSignal;
     environment.waitUntil = [&clock](int64_t mediaTime) { return clock.WaitUntil(mediaTime); };
+    // A service manager that runs the program asks for its messages through the environment.
+    ServiceNotifier notifier(std::getenv("NOTIFY_SOCKET"), std::getenv("WATCHDOG_USEC"));
+    environment.notifier = &notifier;
     // Asked of the library only when something shows it: a silent run makes no call more.
     RunProgram shown = program;
     if (!style.silent || settings.jsonLog) shown.start.libraryVersion = LibraryVersion();
