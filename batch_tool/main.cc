@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -86,6 +87,10 @@ std::vector<WorkItem> ListWork(const BatchSettings& settings) {
 int main(int argc, char** argv) {
     EnsureStandardDescriptorsOpen();
     InstallStopSignalHandlers();
+    // A service manager's socket is the batch's, not each child's: a child would report
+    // itself ready, and feed a watchdog meant for the batch.
+    unsetenv("NOTIFY_SOCKET");
+    unsetenv("WATCHDOG_USEC");
     ArgumentStore store;
     BatchSettings settings;
     bool answered = false;

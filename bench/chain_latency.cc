@@ -6,9 +6,9 @@
 //   bench-chain-latency SECONDS -- COMMAND [ARGS...]
 //   -> blocks=N median_blocks=X p99_blocks=Y max_blocks=Z max_after_BLOCK=... status=S
 //
-// With --around=BLOCK, `median_before` is the median delay of the blocks before BLOCK and
-// `max_after` the largest delay from BLOCK on: where a failure is planted after BLOCK, the
-// difference is what the switch to bypass costs the output.
+// With --around=BLOCK, `window_max` is the largest delay of the 32 blocks from BLOCK on: with
+// a failure planted among them, against the same window of a run without it, what the switch
+// to bypass costs the output.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
