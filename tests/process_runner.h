@@ -48,6 +48,9 @@ public:
     void Signal(int signalNumber) const;
     // Pumps input and output for at most `duration`, or until the process has ended.
     void PumpFor(std::chrono::milliseconds duration);
+    // Makes the next chunk of standard input due now, whatever its delay: the test, not the
+    // clock, decides when the child gets more input.
+    void FeedNextChunkNow() { nextChunkAt_ = std::chrono::steady_clock::now(); }
     // Pumps until the process ends (killing it at the timeout) and returns how it ended.
     ProcessResult Finish();
 
