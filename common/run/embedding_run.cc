@@ -110,6 +110,8 @@ private:
 
 void Run::Embed() {
     if (program_.informs) PrintVersionLine(console_);
+    // Opening a FIFO waits for the other end, and a stop that came before cannot end that wait.
+    ThrowIfStopRequested();
     source_.Open();
     ThrowIfStopRequested();
     const WavPcmFormat& format = source_.Format();
@@ -124,6 +126,7 @@ void Run::Embed() {
     // Opening the output must not destroy the input.
     sink_.CheckIsNotInput(source_.Identity());
     if (program_.checkOutput) program_.checkOutput();
+    ThrowIfStopRequested();
     sink_.Open(format, source_.TakeCarriedItems());
     ThrowIfStopRequested();
 
