@@ -1,6 +1,7 @@
 #include "e2e_embedder_support.h"
 
 #include <algorithm>
+#include <fstream>
 #include <utility>
 
 #include "pellion_audio_embedder.h"
@@ -59,6 +60,25 @@ bool WaitForTraceOf(ChildProcess& child, const WorkDir& dir, const std::string& 
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
         if (TraceHas(ReadLines(TracePath(dir)), operation)) return true;
+        child.PumpFor(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+bool WaitForWaitingCall(ChildProcess& child, int signalNumber, std::chrono::milliseconds timeout) {
+    const std::string proc = "/proc/" + std::to_string(child.pid());
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        // "running", or -1 for a thread stopped outside any call, reads as no number >= 0.
+        std::ifstream call(proc + "/syscall");
+        long long number = -1;
+        std::ifstream status(proc + "/status");
+        std::string line;
+        unsigned long long caught = 0;
+        while (std::getline(status, line)) {
+            if (line.rfind("SigCgt:", 0) == 0) caught = std::stoull(line.substr(7), nullptr, 16);
+        }
+        if (call >> number && number >= 0 && (caught >> (signalNumber - 1) & 1) != 0) return true;
         child.PumpFor(std::chrono::milliseconds(10));
     }
     return false;

@@ -43,6 +43,12 @@ std::vector<std::string> Operations(const std::vector<std::string>& trace);
 bool WaitForTraceOf(ChildProcess& child, const WorkDir& dir, const std::string& operation,
                     std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 
+// Pumps `child` until its main thread sleeps in a system call with a handler for
+// `signalNumber` in place, or `timeout` passes: a signal sent then finds the program waiting,
+// not still starting. True when it does.
+bool WaitForWaitingCall(ChildProcess& child, int signalNumber,
+                        std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+
 // The version line the program prints when not silent.
 std::string VersionLine();
 

@@ -103,8 +103,7 @@ TEST_P(E2eStopBeforeAudioTest, EndsAtOnceAndLeavesTheOutputAsItWas) {
         }
         options.timeout = milliseconds(15000);
         ChildProcess child(row.online ? OnlineEmbedderToolPath() : EmbedderToolPath(), options);
-        child.PumpFor(milliseconds(400));
-        ASSERT_TRUE(StillRunning(child.pid())) << "the run did not wait";
+        ASSERT_TRUE(WaitForWaitingCall(child, row.signalNumber)) << "the run did not wait";
         const auto signalled = Clock::now();
         child.Signal(row.signalNumber);
         const ProcessResult result = child.Finish();
