@@ -2,7 +2,9 @@
 // order when it is stopped or its input fails: the embedder is finalised and the WAV file is
 // complete with everything handed over so far.
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -55,6 +57,12 @@ public:
         return total;
     }
     bool ended() const { return ended_; }
+    // Less than PIPE_BUF of room: the program's poll for room to write waits.
+    bool Full() const {
+        int held = 0;
+        return ioctl(reader_, FIONREAD, &held) == 0 &&
+               held + PIPE_BUF > fcntl(reader_, F_GETPIPE_SZ);
+    }
     const std::string& received() const { return received_; }
     void CloseReader() {
         if (reader_ >= 0) close(reader_);
@@ -239,8 +247,8 @@ TEST(E2eEmbedderSafetyTest, StopSignalWhileStandardInputWaitsEndsTheRunInOrder) 
         options.stdinChunks = {{milliseconds(0), TextOf(sent)},
                                {milliseconds(60000), TextOf(TestSamples(250, 2, 16))}};
         ChildProcess child(EmbedderToolPath(), options);
-        ASSERT_TRUE(WaitForTraceOf(child, dir, "Initialize"));
-        child.PumpFor(milliseconds(300));
+        ASSERT_TRUE(
+            PumpUntil(child, [&] { return WaitsInCall(child.pid(), row.signalNumber, SYS_read); }));
         child.Signal(row.signalNumber);
         const ProcessResult result = child.Finish();
         EXPECT_FALSE(result.timedOut);
@@ -277,8 +285,7 @@ TEST(E2eEmbedderSafetyTest, SecondStopSignalEndsAStuckRunAtOnce) {
     options.stdinChunks = StdinAtOnce(TestSamples(3 * 48000, 2, 16));
     options.stdoutFile = fifo.path();
     ChildProcess child(EmbedderToolPath(), options);
-    ASSERT_TRUE(WaitForTraceOf(child, dir, "AddAudioBuffer"));
-    child.PumpFor(milliseconds(300));
+    ASSERT_TRUE(PumpUntil(child, [&] { return fifo.Full(); }));
     child.Signal(SIGTERM);
     // The output has about a second after the first signal to take what is pending.
     child.PumpFor(milliseconds(100));
@@ -298,8 +305,7 @@ TEST(E2eEmbedderSafetyTest, StopSignalEndsARunWhoseReaderTakesNothing) {
     OutputFifo fifo(dir);  // read only once the run has ended
     ASSERT_TRUE(fifo.valid());
     ChildProcess child(EmbedderToolPath(), RawIntoFifo(dir, fifo));
-    ASSERT_TRUE(WaitForTraceOf(child, dir, "AddAudioBuffer"));
-    child.PumpFor(milliseconds(300));  // far more than filling the pipe takes
+    ASSERT_TRUE(PumpUntil(child, [&] { return fifo.Full(); }));
     const auto signalled = Clock::now();
     child.Signal(SIGTERM);
     const ProcessResult result = child.Finish();
@@ -325,11 +331,11 @@ TEST(E2eEmbedderSafetyTest, StopSignalLandingOnALibraryThreadLosesNoAudio) {
     options.stdoutFile = fifo.path();
     options.timeout = std::chrono::milliseconds(20000);
     ChildProcess child(EmbedderToolPath(), options);
-    ASSERT_TRUE(WaitForTraceOf(child, dir, "AddAudioBuffer"));
-    child.PumpFor(milliseconds(300));
+    // The driver waits to hand over a block; input it has read ahead stays behind.
+    ASSERT_TRUE(PumpUntil(
+        child, [&] { return fifo.Full() && WaitsInCall(child.pid(), SIGTERM, SYS_futex); }));
     const std::vector<pid_t> libraryThreads = OtherThreads(child.pid());
     ASSERT_FALSE(libraryThreads.empty());
-    // The driver waits to hand over a block; input it has read ahead stays behind.
     const uint64_t handedOverBeforeSignal = BytesHandedOver(ReadLines(TracePath(dir)));
     ASSERT_EQ(syscall(SYS_tgkill, child.pid(), libraryThreads.front(), SIGTERM), 0);
     const auto deadline = Clock::now() + std::chrono::seconds(15);
@@ -359,12 +365,7 @@ TEST(E2eEmbedderSafetyTest, StopSignalLandingOnALibraryThreadEndsAWaitingRead) {
                            {milliseconds(60000), TextOf(TestSamples(kBlockFrames, 2, 16))}};
     options.timeout = milliseconds(20000);
     ChildProcess child(EmbedderToolPath(), options);
-    const auto giveUp = Clock::now() + std::chrono::seconds(10);
-    while (TraceLinesOf(ReadLines(TracePath(dir)), "AddAudioBuffer").size() < 3 &&
-           Clock::now() < giveUp) {
-        child.PumpFor(milliseconds(10));
-    }
-    child.PumpFor(milliseconds(200));
+    ASSERT_TRUE(PumpUntil(child, [&] { return WaitsInCall(child.pid(), SIGTERM, SYS_read); }));
     const std::vector<pid_t> libraryThreads = OtherThreads(child.pid());
     ASSERT_FALSE(libraryThreads.empty());
     const auto signalled = Clock::now();

@@ -55,33 +55,36 @@ std::vector<std::string> Operations(const std::vector<std::string>& trace) {
     return operations;
 }
 
-bool WaitForTraceOf(ChildProcess& child, const WorkDir& dir, const std::string& operation,
-                    std::chrono::milliseconds timeout) {
+bool PumpUntil(ChildProcess& child, const std::function<bool()>& ready,
+               std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (TraceHas(ReadLines(TracePath(dir)), operation)) return true;
+        // Pumped first, so that input due now has been written before the look.
         child.PumpFor(std::chrono::milliseconds(10));
+        if (ready()) return true;
     }
     return false;
 }
 
-bool WaitForWaitingCall(ChildProcess& child, int signalNumber, std::chrono::milliseconds timeout) {
-    const std::string proc = "/proc/" + std::to_string(child.pid());
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        // "running", or -1 for a thread stopped outside any call, reads as no number >= 0.
-        std::ifstream call(proc + "/syscall");
-        long long number = -1;
-        std::ifstream status(proc + "/status");
-        std::string line;
-        unsigned long long caught = 0;
-        while (std::getline(status, line)) {
-            if (line.rfind("SigCgt:", 0) == 0) caught = std::stoull(line.substr(7), nullptr, 16);
-        }
-        if (call >> number && number >= 0 && (caught >> (signalNumber - 1) & 1) != 0) return true;
-        child.PumpFor(std::chrono::milliseconds(10));
+bool WaitForTraceOf(ChildProcess& child, const WorkDir& dir, const std::string& operation,
+                    std::chrono::milliseconds timeout) {
+    return PumpUntil(
+        child, [&] { return TraceHas(ReadLines(TracePath(dir)), operation); }, timeout);
+}
+
+bool WaitsInCall(pid_t pid, int signalNumber, long call) {
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::ifstream status(proc + "/status");
+    std::string line;
+    unsigned long long caught = 0;
+    while (std::getline(status, line)) {
+        if (line.rfind("SigCgt:", 0) == 0) caught = std::stoull(line.substr(7), nullptr, 16);
     }
-    return false;
+    // "running", or -1 for a thread stopped outside any call, is no wait.
+    std::ifstream syscall(proc + "/syscall");
+    long number = -1;
+    return (caught >> (signalNumber - 1) & 1) != 0 && syscall >> number && number >= 0 &&
+           (call < 0 || number == call);
 }
 
 std::string VersionLine() {
