@@ -37,14 +37,13 @@ TEST(E2eEmbedderConsoleTest, OnATerminalTheResultLineStandsAlone) {
     ProcessOptions options = EmbedderOptions(dir, {dir.path("in.wav"), dir.path("out.wav")});
     options.stdoutFile = ptsname(terminal);
     EXPECT_EQ(RunProcess(EmbedderToolPath(), options).exitStatus, 0);
-    // The kernel passes the program's writes on to this side in its own time, even after the
-    // program has exited: read until the closed far side reads as ended (EIO). The poll only
-    // bounds the wait for a program that never opened it.
+    // The kernel hands the writes to this side in its own time, also after the program has
+    // ended: read until the closed far side reads as ended (poll bounds the wait).
     std::string screen;
     char buffer[4096];
     pollfd ready{terminal, POLLIN, 0};
-    ssize_t got = 0;
-    while (poll(&ready, 1, 10000) == 1 && (got = read(terminal, buffer, sizeof buffer)) > 0) {
+    for (ssize_t got = 0;
+         poll(&ready, 1, 10000) == 1 && (got = read(terminal, buffer, sizeof buffer)) > 0;) {
         screen.append(buffer, static_cast<size_t>(got));
     }
     close(terminal);
@@ -161,7 +160,7 @@ TEST(E2eEmbedderConsoleTest, WavFileAt44100HzIsRefusedBeforeTheOutputIsCreated) 
                                    "[ERROR] code 18 (The audio sample rate shall be only 48000Hz). "
                                    "Only 48000Hz WAV files can be used\n\n");
     EXPECT_FALSE(Exists(output));
-    EXPECT_EQ(Operations(run.trace), Strings{"GetVersion"});
+    EXPECT_EQ(TraceOperations(run.trace), Strings{"GetVersion"});
 }
 
 }  // namespace

@@ -43,20 +43,16 @@ public:
 
     bool valid() const { return reader_ >= 0; }
     const std::string& path() const { return path_; }
-    // Reads what is there, without waiting; returns the number of bytes read.
-    size_t Drain() {
+    // Reads what is there, without waiting. True when every writer has gone: only meaningful
+    // once the program has opened its end.
+    bool Drain() {
         char buffer[65536];
-        size_t total = 0;
         ssize_t n = 0;
         while (reader_ >= 0 && (n = read(reader_, buffer, sizeof buffer)) > 0) {
             received_.append(buffer, static_cast<size_t>(n));
-            total += static_cast<size_t>(n);
         }
-        // Every writer gone: only meaningful once the program has opened its end.
-        if (n == 0) ended_ = true;
-        return total;
+        return n == 0;
     }
-    bool ended() const { return ended_; }
     // Less than PIPE_BUF of room: the program's poll for room to write waits.
     bool Full() const {
         int held = 0;
@@ -72,7 +68,6 @@ public:
 private:
     std::string path_;
     int reader_ = -1;
-    bool ended_ = false;
     std::string received_;
 };
 
@@ -174,12 +169,10 @@ TEST(E2eEmbedderSafetyTest, ClosedPipeOnStandardOutputIsAnIoError) {
     options.stdinChunks = {{milliseconds(0), samples.substr(0, firstBytes)},
                            {milliseconds(60000), samples.substr(firstBytes)}};
     ChildProcess child(EmbedderToolPath(), options);
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (fifo.received().size() < 6 * kBlockFrames * 4 && Clock::now() < deadline) {
-        child.PumpFor(milliseconds(10));
+    ASSERT_TRUE(child.PumpUntil([&] {
         fifo.Drain();
-    }
-    ASSERT_EQ(fifo.received().size(), 6 * kBlockFrames * 4);
+        return fifo.received().size() == 6 * kBlockFrames * 4;
+    })) << fifo.received().size();
     fifo.CloseReader();
     child.FeedNextChunkNow();
     const ProcessResult result = child.Finish();
@@ -248,7 +241,7 @@ TEST(E2eEmbedderSafetyTest, StopSignalWhileStandardInputWaitsEndsTheRunInOrder) 
                                {milliseconds(60000), TextOf(TestSamples(250, 2, 16))}};
         ChildProcess child(EmbedderToolPath(), options);
         ASSERT_TRUE(
-            PumpUntil(child, [&] { return WaitsInCall(child.pid(), row.signalNumber, SYS_read); }));
+            child.PumpUntil([&] { return WaitsInCall(child.pid(), row.signalNumber, SYS_read); }));
         child.Signal(row.signalNumber);
         const ProcessResult result = child.Finish();
         EXPECT_FALSE(result.timedOut);
@@ -279,13 +272,8 @@ TEST(E2eEmbedderSafetyTest, SecondStopSignalEndsAStuckRunAtOnce) {
     WorkDir dir;
     OutputFifo fifo(dir);  // never read: the program gets stuck writing
     ASSERT_TRUE(fifo.valid());
-    ProcessOptions options =
-        EmbedderOptions(dir, Concat({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")));
-    options.stdinDevNull = false;
-    options.stdinChunks = StdinAtOnce(TestSamples(3 * 48000, 2, 16));
-    options.stdoutFile = fifo.path();
-    ChildProcess child(EmbedderToolPath(), options);
-    ASSERT_TRUE(PumpUntil(child, [&] { return fifo.Full(); }));
+    ChildProcess child(EmbedderToolPath(), RawIntoFifo(dir, fifo));
+    ASSERT_TRUE(child.PumpUntil([&] { return fifo.Full(); }));
     child.Signal(SIGTERM);
     // The output has about a second after the first signal to take what is pending.
     child.PumpFor(milliseconds(100));
@@ -305,7 +293,7 @@ TEST(E2eEmbedderSafetyTest, StopSignalEndsARunWhoseReaderTakesNothing) {
     OutputFifo fifo(dir);  // read only once the run has ended
     ASSERT_TRUE(fifo.valid());
     ChildProcess child(EmbedderToolPath(), RawIntoFifo(dir, fifo));
-    ASSERT_TRUE(PumpUntil(child, [&] { return fifo.Full(); }));
+    ASSERT_TRUE(child.PumpUntil([&] { return fifo.Full(); }));
     const auto signalled = Clock::now();
     child.Signal(SIGTERM);
     const ProcessResult result = child.Finish();
@@ -323,26 +311,17 @@ TEST(E2eEmbedderSafetyTest, StopSignalLandingOnALibraryThreadLosesNoAudio) {
     WorkDir dir;
     OutputFifo fifo(dir);  // read only after the signal: until then the writing thread waits
     ASSERT_TRUE(fifo.valid());
-    const ByteVector samples = TestSamples(3 * 48000, 2, 16);
-    ProcessOptions options =
-        EmbedderOptions(dir, Concat({"stdin", "stdout"}, StdinFormatArgs(2, 16, "le")));
-    options.stdinDevNull = false;
-    options.stdinChunks = StdinAtOnce(samples);
-    options.stdoutFile = fifo.path();
-    options.timeout = std::chrono::milliseconds(20000);
+    const ProcessOptions options = RawIntoFifo(dir, fifo);
+    const ByteVector samples = BytesOf(options.stdinChunks[0].bytes);
     ChildProcess child(EmbedderToolPath(), options);
     // The driver waits to hand over a block; input it has read ahead stays behind.
-    ASSERT_TRUE(PumpUntil(
-        child, [&] { return fifo.Full() && WaitsInCall(child.pid(), SIGTERM, SYS_futex); }));
+    ASSERT_TRUE(child.PumpUntil(
+        [&] { return fifo.Full() && WaitsInCall(child.pid(), SIGTERM, SYS_futex); }));
     const std::vector<pid_t> libraryThreads = OtherThreads(child.pid());
     ASSERT_FALSE(libraryThreads.empty());
     const uint64_t handedOverBeforeSignal = BytesHandedOver(ReadLines(TracePath(dir)));
     ASSERT_EQ(syscall(SYS_tgkill, child.pid(), libraryThreads.front(), SIGTERM), 0);
-    const auto deadline = Clock::now() + std::chrono::seconds(15);
-    while (!fifo.ended() && Clock::now() < deadline) {
-        child.PumpFor(milliseconds(10));
-        fifo.Drain();
-    }
+    child.PumpUntil([&] { return fifo.Drain(); }, std::chrono::seconds(15));
     const ProcessResult result = child.Finish();
     EXPECT_EQ(result.exitStatus, 128 + SIGTERM);
     const uint64_t handedOver = BytesHandedOver(ReadLines(TracePath(dir)));
@@ -365,7 +344,7 @@ TEST(E2eEmbedderSafetyTest, StopSignalLandingOnALibraryThreadEndsAWaitingRead) {
                            {milliseconds(60000), TextOf(TestSamples(kBlockFrames, 2, 16))}};
     options.timeout = milliseconds(20000);
     ChildProcess child(EmbedderToolPath(), options);
-    ASSERT_TRUE(PumpUntil(child, [&] { return WaitsInCall(child.pid(), SIGTERM, SYS_read); }));
+    ASSERT_TRUE(child.PumpUntil([&] { return WaitsInCall(child.pid(), SIGTERM, SYS_read); }));
     const std::vector<pid_t> libraryThreads = OtherThreads(child.pid());
     ASSERT_FALSE(libraryThreads.empty());
     const auto signalled = Clock::now();

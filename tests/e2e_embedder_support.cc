@@ -49,42 +49,22 @@ std::vector<StdinChunk> StdinAtOnce(const ByteVector& bytes) {
     return {StdinChunk{std::chrono::milliseconds(0), TextOf(bytes)}};
 }
 
-std::vector<std::string> Operations(const std::vector<std::string>& trace) {
-    std::vector<std::string> operations;
-    for (const std::string& line : trace) operations.push_back(line.substr(0, line.find(' ')));
-    return operations;
-}
-
-bool PumpUntil(ChildProcess& child, const std::function<bool()>& ready,
-               std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        // Pumped first, so that input due now has been written before the look.
-        child.PumpFor(std::chrono::milliseconds(10));
-        if (ready()) return true;
-    }
-    return false;
-}
-
 bool WaitForTraceOf(ChildProcess& child, const WorkDir& dir, const std::string& operation,
                     std::chrono::milliseconds timeout) {
-    return PumpUntil(
-        child, [&] { return TraceHas(ReadLines(TracePath(dir)), operation); }, timeout);
+    return child.PumpUntil([&] { return TraceHas(ReadLines(TracePath(dir)), operation); }, timeout);
 }
 
 bool WaitsInCall(pid_t pid, int signalNumber, long call) {
     const std::string proc = "/proc/" + std::to_string(pid);
-    std::ifstream status(proc + "/status");
+    std::ifstream status(proc + "/status"), calls(proc + "/syscall");
     std::string line;
-    unsigned long long caught = 0;
-    while (std::getline(status, line)) {
-        if (line.rfind("SigCgt:", 0) == 0) caught = std::stoull(line.substr(7), nullptr, 16);
+    while (std::getline(status, line) && line.rfind("SigCgt:", 0) != 0) {
     }
-    // "running", or -1 for a thread stopped outside any call, is no wait.
-    std::ifstream syscall(proc + "/syscall");
+    // A thread that runs reads "running"; one stopped outside a system call, -1.
     long number = -1;
-    return (caught >> (signalNumber - 1) & 1) != 0 && syscall >> number && number >= 0 &&
-           (call < 0 || number == call);
+    return line.size() > 7 &&
+           (std::stoull(line.substr(7), nullptr, 16) >> (signalNumber - 1) & 1) &&
+           calls >> number && number == call;
 }
 
 std::string VersionLine() {

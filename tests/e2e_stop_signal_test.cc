@@ -105,9 +105,8 @@ TEST_P(E2eStopBeforeAudioTest, EndsAtOnceAndLeavesTheOutputAsItWas) {
         }
         options.timeout = milliseconds(15000);
         ChildProcess child(row.online ? OnlineEmbedderToolPath() : EmbedderToolPath(), options);
-        const long call = fromStdin ? SYS_read : SYS_openat;
-        ASSERT_TRUE(PumpUntil(child, [&] {
-            return WaitsInCall(child.pid(), row.signalNumber, call);
+        ASSERT_TRUE(child.PumpUntil([&] {
+            return WaitsInCall(child.pid(), row.signalNumber, fromStdin ? SYS_read : SYS_openat);
         })) << "the run did not wait";
         const auto signalled = Clock::now();
         child.Signal(row.signalNumber);
