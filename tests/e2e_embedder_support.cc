@@ -1,6 +1,7 @@
 #include "e2e_embedder_support.h"
 
 #include <algorithm>
+#include <fstream>
 #include <utility>
 
 #include "pellion_audio_embedder.h"
@@ -48,20 +49,22 @@ std::vector<StdinChunk> StdinAtOnce(const ByteVector& bytes) {
     return {StdinChunk{std::chrono::milliseconds(0), TextOf(bytes)}};
 }
 
-std::vector<std::string> Operations(const std::vector<std::string>& trace) {
-    std::vector<std::string> operations;
-    for (const std::string& line : trace) operations.push_back(line.substr(0, line.find(' ')));
-    return operations;
-}
-
 bool WaitForTraceOf(ChildProcess& child, const WorkDir& dir, const std::string& operation,
                     std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (TraceHas(ReadLines(TracePath(dir)), operation)) return true;
-        child.PumpFor(std::chrono::milliseconds(10));
+    return child.PumpUntil([&] { return TraceHas(ReadLines(TracePath(dir)), operation); }, timeout);
+}
+
+bool WaitsInCall(pid_t pid, int signalNumber, long call) {
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::ifstream status(proc + "/status"), calls(proc + "/syscall");
+    std::string line;
+    while (std::getline(status, line) && line.rfind("SigCgt:", 0) != 0) {
     }
-    return false;
+    // A thread that runs reads "running"; one stopped outside a system call, -1.
+    long number = -1;
+    return line.size() > 7 &&
+           (std::stoull(line.substr(7), nullptr, 16) >> (signalNumber - 1) & 1) &&
+           calls >> number && number == call;
 }
 
 std::string VersionLine() {

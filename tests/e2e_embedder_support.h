@@ -35,13 +35,15 @@ std::vector<std::string> StdinFormatArgs(int channels, int bits, const std::stri
 // Standard input given all at once, closed after it.
 std::vector<StdinChunk> StdinAtOnce(const ByteVector& bytes);
 
-// The first word of each trace line: the operations in call order.
-std::vector<std::string> Operations(const std::vector<std::string>& trace);
-
 // Pumps `child` until the trace in `dir` shows `operation`, or `timeout` passes. True when
 // it was seen.
 bool WaitForTraceOf(ChildProcess& child, const WorkDir& dir, const std::string& operation,
                     std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+
+// True while the main thread of `pid` sleeps in system call `call` (SYS_read, ...) with a
+// handler for `signalNumber` in place: a signal sent then finds the program waiting where the
+// test means, not still starting or on its way there.
+bool WaitsInCall(pid_t pid, int signalNumber, long call);
 
 // The version line the program prints when not silent.
 std::string VersionLine();

@@ -41,7 +41,7 @@ TEST(E2eEmbedderTraceTest, SetUpCallsComeInTheirFixedOrderWithTheirArguments) {
                                           "--prio=0,0", "--record=" + dir.dir()},
                                          "SetThreadCPUAffinity=0"));
     ASSERT_EQ(run.process.exitStatus, 0) << run.process.out;
-    EXPECT_EQ(Folded(Operations(run.trace)),
+    EXPECT_EQ(Folded(TraceOperations(run.trace)),
               (Strings{"GetVersion", "CreatePellionAudioEmbedder", "SetThreadCPUAffinity",
                        "SetThreadPriority", "GetEmbedderParameters", "SetBitsPerSample",
                        "SetChannels", "GetChannelNameList", "SetChannelName", "EnableRecord",
@@ -64,7 +64,7 @@ TEST(E2eEmbedderTraceTest, AGivenChannelNameIsSetWithoutAskingForTheList) {
     options.stdinChunks = StdinAtOnce(TestSamples(100, 1, 16));
     const EmbedderRun run = RunEmbedder(dir, options);
     ASSERT_EQ(run.process.exitStatus, 0) << run.process.out;
-    EXPECT_EQ(Folded(Operations(run.trace)),
+    EXPECT_EQ(Folded(TraceOperations(run.trace)),
               (Strings{"GetVersion", "CreatePellionAudioEmbedder", "GetEmbedderParameters",
                        "SetBitsPerSample", "SetChannels", "SetChannelName", "Initialize",
                        "AddAudioBuffer", "Finalize", "DestroyPellionAudioEmbedder"}));
@@ -94,7 +94,7 @@ TEST(E2eEmbedderTraceTest, EmptyChannelListEndsTheRunBeforeInitialize) {
     const EmbedderRun run =
         RunEmbedder(dir, EmbedderOptions(dir, {input, dir.path("out.wav")}, "channels="));
     EXPECT_EQ(run.process.exitStatus, 35);
-    EXPECT_EQ(Operations(run.trace),
+    EXPECT_EQ(TraceOperations(run.trace),
               (Strings{"GetVersion", "CreatePellionAudioEmbedder", "GetEmbedderParameters",
                        "SetBitsPerSample", "SetChannels", "GetChannelNameList",
                        "DestroyPellionAudioEmbedder"}));
@@ -159,7 +159,7 @@ TEST(E2eEmbedderTraceTest, PauseOfStandardInputResynchronizesTheTimecode) {
     const EmbedderRun run = RunEmbedder(dir, options);
     ASSERT_EQ(run.process.exitStatus, 0) << run.process.out;
     // Always before the second block, and again before the first block after the pause.
-    const Strings operations = Operations(run.trace);
+    const Strings operations = TraceOperations(run.trace);
     const auto firstBlock = std::find(operations.begin(), operations.end(), "AddAudioBuffer");
     EXPECT_EQ(Strings(firstBlock, operations.end()),
               (Strings{"AddAudioBuffer", "ResynchronizeTimecode", "AddAudioBuffer",

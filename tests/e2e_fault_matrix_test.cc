@@ -482,11 +482,8 @@ TEST(E2eFaultMatrixReadTest, ReadErrorMidFileIsReportedAndTheJobFinalised) {
         ChildProcess child(tool == Tool::kEmbed ? EmbedderToolPath() : OnlineEmbedderToolPath(),
                            options);
         // Cut the file once the program is feeding the embedder from it.
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!TraceHas(ReadLines(trace), "AddAudioBuffer") &&
-               std::chrono::steady_clock::now() < giveUp) {
-            child.PumpFor(std::chrono::milliseconds(20));
-        }
+        child.PumpUntil([&] { return TraceHas(ReadLines(trace), "AddAudioBuffer"); },
+                        std::chrono::seconds(20));
         ASSERT_EQ(truncate(input.c_str(), 44), 0);
         const ProcessResult result = child.Finish();
 

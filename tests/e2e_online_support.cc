@@ -76,18 +76,7 @@ void OnlineJob::ClearTrace() const {
 bool OnlineJob::WaitForTrace(ChildProcess& child,
                              const std::function<bool(const std::vector<std::string>&)>& ready,
                              std::chrono::milliseconds limit) const {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (ready(Trace())) return true;
-        child.PumpFor(std::chrono::milliseconds(20));
-    }
-    return ready(Trace());
-}
-
-std::vector<std::string> TraceOperations(const std::vector<std::string>& lines) {
-    std::vector<std::string> operations;
-    for (const std::string& line : lines) operations.push_back(line.substr(0, line.find(' ')));
-    return operations;
+    return child.PumpUntil([&] { return ready(Trace()); }, limit);
 }
 
 std::vector<std::string> TraceFields(const std::string& line) {

@@ -61,9 +61,6 @@ private:
     ByteVector samples_;
 };
 
-// The operation names of the trace lines, in order.
-std::vector<std::string> TraceOperations(const std::vector<std::string>& lines);
-
 // The whitespace-separated fields of a trace line after the operation name.
 std::vector<std::string> TraceFields(const std::string& line);
 

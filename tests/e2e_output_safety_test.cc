@@ -79,11 +79,9 @@ TEST(E2eOutputSafetyTest, KilledRunLeavesAWavFileReadersTakeUpToTheLastSecond) {
         const std::string output = dir.path("out.wav");
         ChildProcess child(EmbedderToolPath(), EmbedderOptions(dir, {dir.path("in.wav"), output}));
         // About 1.7 s of audio fed at the pace of real time.
-        const auto giveUp = Clock::now() + std::chrono::seconds(20);
-        while (TraceLinesOf(ReadLines(TracePath(dir)), "AddAudioBuffer").size() < 160 &&
-               Clock::now() < giveUp) {
-            child.PumpFor(milliseconds(20));
-        }
+        child.PumpUntil(
+            [&] { return TraceLinesOf(ReadLines(TracePath(dir)), "AddAudioBuffer").size() >= 160; },
+            std::chrono::seconds(20));
         child.Signal(SIGKILL);
         const ProcessResult result = child.Finish();
         ASSERT_EQ(result.signal, SIGKILL);

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -155,14 +156,16 @@ TEST_P(E2eStopBeforeAudioTest, EndsAtOnceAndLeavesTheOutputAsItWas) {
         const ByteVector earlier = SimpleWav(1, 48000, 16, Pattern(960, 3));
         if (earlierOutput) WriteWholeFile(dir.path("out.wav"), earlier);
         ProcessOptions options = EmbedderOptions(dir, args);
-        if (row.name == std::string("standard input that sends nothing")) {
+        const bool fromStdin = row.name == std::string("standard input that sends nothing");
+        if (fromStdin) {
             options.stdinDevNull = false;
             options.stdinChunks = {{milliseconds(60000), "never sent"}};
         }
         options.timeout = milliseconds(15000);
         ChildProcess child(row.online ? OnlineEmbedderToolPath() : EmbedderToolPath(), options);
-        child.PumpFor(milliseconds(400));
-        ASSERT_TRUE(StillRunning(child.pid())) << "the run did not wait";
+        ASSERT_TRUE(child.PumpUntil([&] {
+            return WaitsInCall(child.pid(), row.signalNumber, fromStdin ? SYS_poll : SYS_openat);
+        })) << "the run did not wait";
         const auto signalled = Clock::now();
         child.Signal(row.signalNumber);
         const ProcessResult result = child.Finish();

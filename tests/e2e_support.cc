@@ -28,6 +28,12 @@ bool TraceHas(const std::vector<std::string>& lines, const std::string& operatio
     return !TraceLinesOf(lines, operation).empty();
 }
 
+std::vector<std::string> TraceOperations(const std::vector<std::string>& lines) {
+    std::vector<std::string> operations;
+    for (const std::string& line : lines) operations.push_back(line.substr(0, line.find(' ')));
+    return operations;
+}
+
 uint64_t BytesHandedOver(const std::vector<std::string>& trace) {
     uint64_t total = 0;
     for (const std::string& line : TraceLinesOf(trace, "AddAudioBuffer")) {

@@ -17,6 +17,8 @@
 std::vector<std::string> TraceLinesOf(const std::vector<std::string>& lines,
                                       const std::string& operation);
 bool TraceHas(const std::vector<std::string>& lines, const std::string& operation);
+// The operation names of the trace lines, in call order.
+std::vector<std::string> TraceOperations(const std::vector<std::string>& lines);
 
 // A WAV file as the programs write it: complete in any form, or with a plain (44-byte) or
 // extensible (68-byte) header and sizes that may not cover all that follows.

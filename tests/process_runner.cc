@@ -172,6 +172,16 @@ void ChildProcess::PumpFor(std::chrono::milliseconds duration) {
     Pump(std::chrono::steady_clock::now() + duration);
 }
 
+bool ChildProcess::PumpUntil(const std::function<bool()>& ready,
+                             std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        PumpFor(std::chrono::milliseconds(10));
+        if (ready()) return true;
+    }
+    return false;
+}
+
 ProcessResult ChildProcess::Finish() {
     if (!Pump(deadline_)) {
         result_.timedOut = true;

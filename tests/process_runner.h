@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -48,6 +49,12 @@ public:
     void Signal(int signalNumber) const;
     // Pumps input and output for at most `duration`, or until the process has ended.
     void PumpFor(std::chrono::milliseconds duration);
+    // Pumps until `ready` holds (true) or `timeout` passes; each look follows a pump, so that
+    // input due by then has been written.
+    bool PumpUntil(const std::function<bool()>& ready,
+                   std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+    // The next chunk of standard input is due now, whatever its delay.
+    void FeedNextChunkNow() { nextChunkAt_ = std::chrono::steady_clock::now(); }
     // Pumps until the process ends (killing it at the timeout) and returns how it ended.
     ProcessResult Finish();
 

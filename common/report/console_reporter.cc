@@ -105,6 +105,11 @@ void ConsoleReporter::Rearmed(const CorvidaUtils::Status& result, double retrySe
 
 void ConsoleReporter::Ended(const RunEnd& end) {
     const std::lock_guard<std::mutex> lock(mutex_);
+    // A write that a stop signal cut short before the feeding began left its stream failed:
+    // the run's last line must still be seen.
+    for (std::ostream* stream : {console_, errors_}) {
+        if (stream != nullptr) stream->clear();
+    }
     if (console_ != nullptr) {
         *console_ << EndOfProgress();
         console_->flush();

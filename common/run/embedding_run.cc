@@ -135,6 +135,8 @@ void Run::Embed() {
     RunStart start = program_.start;
     start.input = source_.Name();
     reporter_.Started(start);
+    // Opening a FIFO waits for the other end, and a stop that came before cannot end that wait.
+    if (Stopped()) return;
     source_.Open();
     ReportRemarks();
     if (Stopped()) return;
@@ -150,6 +152,7 @@ void Run::Embed() {
     sink_.CheckIsNotInput(source_.Identity());
     if (program_.checkOutput) program_.checkOutput();
     if (program_.beforeOutput) program_.beforeOutput(reporter_);
+    if (Stopped()) return;
     sink_.Open(format, source_.TakeCarriedItems());
     ReportRemarks();
     if (Stopped()) return;
