@@ -116,12 +116,13 @@ private:
     RunReporter& reporter_;
     const RunEnvironment& environment_;
     CorvidaUtils::FirstFailure failure_;
+    // With a bypass: what the embedder holds (the listener writes through it), the first
+    // failure it had, when to re-arm.
+    std::unique_ptr<BypassGate> gate_;
+    std::optional<Status> embedderFailure_;
     // Declared before the embedder: the embedder calls it until it is destroyed.
     EmbedderListener listener_;
     EmbedderHandle embedder_;
-    // With a bypass: what the embedder holds, the first failure it had, when to re-arm.
-    std::unique_ptr<BypassGate> gate_;
-    std::optional<Status> embedderFailure_;
     SteadyClock::time_point rearmAt_;
     TimecodeKeeper timecode_;
     bool initialized_ = false;    // Initialize succeeded: the job must be ended
