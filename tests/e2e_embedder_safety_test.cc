@@ -444,8 +444,9 @@ TEST(E2eEmbedderSafetyTest, BypassKeepsALiveChainGoingWhenTheEmbedderFails) {
         // Which blocks came out marked: the embedder changed their least significant bits.
         std::vector<bool> marked;
         for (size_t at = 0; at < output.size(); at += kBlockBytes) {
-            marked.push_back(!std::equal(output.begin() + at, output.begin() + at + kBlockBytes,
-                                         input.begin() + at));
+            const size_t end = std::min(output.size(), at + kBlockBytes);
+            marked.push_back(
+                !std::equal(output.begin() + at, output.begin() + end, input.begin() + at));
         }
         const size_t firstUnmarked =
             std::find(marked.begin(), marked.end(), false) - marked.begin();
