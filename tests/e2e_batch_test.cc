@@ -35,12 +35,16 @@ void WriteFile(const std::string& path, const ByteVector& bytes) {
     WriteWholeFile(path, bytes);
 }
 
-// Every file under `dir`, relative to it.
+// Every file under `dir`, relative to it. The batch renames files while this looks, so
+// nothing here may throw on a name that has just gone (the poller's thread would abort).
 std::set<std::string> FilesUnder(const std::string& dir) {
     std::set<std::string> files;
-    if (!fs::exists(dir)) return files;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        if (entry.is_regular_file()) files.insert(fs::relative(entry.path(), dir).string());
+    std::error_code error;
+    for (fs::recursive_directory_iterator entry(dir, error), end; !error && entry != end;
+         entry.increment(error)) {
+        if (entry->is_regular_file(error)) {
+            files.insert(entry->path().lexically_relative(dir).string());
+        }
     }
     return files;
 }
