@@ -156,6 +156,7 @@ TEST(E2eOutputSafetyTest, KillWhileABigHeaderGoesInNeverTearsIt) {
                                                  Chunk("bext", Pattern((8 << 20) - 64)),
                                                  Chunk("data", TestSamples(48000, 2, 16))}));
     const ByteVector earlier = SimpleWav(2, 48000, 16, TestSamples(48000, 2, 16));
+    constexpr size_t kDataAt = 12 + 24 + 8 + (8 << 20) - 64;  // where the audio chunk begins
     for (const bool danglingLink : {false, true}) {
         const std::string output = dir.path(danglingLink ? "target.wav" : "out.wav");
         for (int round = 0; round < 8; ++round) {
@@ -184,9 +185,13 @@ TEST(E2eOutputSafetyTest, KillWhileABigHeaderGoesInNeverTearsIt) {
             if (!std::filesystem::exists(output)) continue;
             const ByteVector bytes = ReadWholeFile(output);
             if (bytes == earlier) continue;
-            // Audio written since the last size update follows what the sizes cover.
-            ASSERT_GE(bytes.size(), 8u);
-            const WavLayout layout = ParseWavLayout(Prefix(bytes, LoadU32At(bytes, 4) + size_t{8}));
+            // Audio written since the last size update follows what the sizes cover. The two
+            // sizes lie pages apart, so the audio's goes in first: a kill between the two
+            // leaves the RIFF size behind the audio chunk (which readers take), never ahead.
+            ASSERT_GE(bytes.size(), kDataAt + 8) << "a torn header";
+            const size_t dataEnd = kDataAt + 8 + LoadU32At(bytes, kDataAt + 4);
+            EXPECT_LE(LoadU32At(bytes, 4) + size_t{8}, dataEnd);
+            const WavLayout layout = ParseWavLayout(Prefix(bytes, dataEnd));
             EXPECT_EQ(layout.problem, "") << bytes.size() << " bytes";
             EXPECT_EQ(layout.Ids(), Strings({"fmt ", "bext", "data"}));
         }
