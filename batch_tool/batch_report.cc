@@ -198,3 +198,8 @@ void BatchReport::End(size_t stopped, size_t notStarted) {
     if (summaryError_) console_ << "pellion-embed-batch: " << *summaryError_ << "\n";
     console_.flush();
 }
+
+void BatchReport::Interrupted(const std::string& signalName, size_t stopped, size_t notStarted) {
+    console_ << "[INTERRUPTED] Stopped by " << signalName << ": " << stopped << " files stopped, "
+             << notStarted << " not started; they left no output." << std::endl;
+}

@@ -29,6 +29,8 @@ public:
     // The table; `stopped` files were running when a stop signal came, `notStarted` never
     // began.
     void End(size_t stopped, size_t notStarted);
+    // After End, when a stop signal ended the batch.
+    void Interrupted(const std::string& signalName, size_t stopped, size_t notStarted);
 
     size_t Failed() const { return counts_[static_cast<int>(Outcome::kFailed)]; }
     // Why the summary could not be written, once it could not.

@@ -3,8 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <iostream>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "argument_store.h"
@@ -30,6 +30,7 @@ namespace batch_tool {
 // `cores` is the default for --jobs. Not to be called once help or the version was asked.
 BatchSettings readBatchSettings(ArgumentStore& store, uint32_t cores);
 
-void printUsage(std::ostream& out = std::cout);
+// The usage text, written to `out` by the reporter that shows it.
+void printUsage(std::ostream& out);
 
 }  // namespace batch_tool

@@ -101,26 +101,27 @@ int main(int argc, char** argv) {
     const CorvidaUtils::Status read = CorvidaUtils::Catching([&] {
         store.parse(argc, argv);
         if (helpAsked(store)) {
-            batch_tool::printUsage(std::cout);
+            PrintUsageText(printUsage);
             answered = true;
         } else if (versionAsked(store)) {
-            std::cout << "pellion-embed-batch " PELLION_VERSION "\n";
+            PrintProgramVersion(style.program, std::nullopt);
             answered = true;
         } else {
             settings = batch_tool::readBatchSettings(store, CoresAvailable());
         }
     });
-    if (!read.ok()) {
-        // Reported as the other programs report a command-line error: the hint, the result
-        // line, the usage text.
+    // A failure of the batch itself is reported as the other programs report theirs: the cause
+    // line, the result line, and for a command-line error the usage text.
+    const auto reportFailure = [&](const CorvidaUtils::Status& failure) {
         RunEnd failed;
-        failed.result = read;
-        failed.exitStatus = CorvidaUtils::ExitStatusFor(read.code());
+        failed.result = failure;
+        failed.exitStatus = CorvidaUtils::ExitStatusFor(failure.code());
         ReporterSettings reporting;
         reporting.style = style;
         MakeProcessReporter(reporting)->Ended(failed);
         return failed.exitStatus;
-    }
+    };
+    if (!read.ok()) return reportFailure(read);
     if (answered) return 0;
 
     BatchEnd end;
@@ -137,22 +138,14 @@ int main(int argc, char** argv) {
         end = RunBatch(items, options, *report);
         report->End(end.stopped, end.notStarted);
     });
-    if (!result.ok()) {
-        if (!result.cause().empty()) std::cerr << "pellion-embed-batch: " << result.cause() << "\n";
-        CorvidaUtils::PrintResultLine(std::cout, result, false, printUsage);
-        return CorvidaUtils::ExitStatusFor(result.code());
-    }
+    if (!result.ok()) return reportFailure(result);
     if (StopRequested()) {
-        std::cout << "[INTERRUPTED] Stopped by " << StopSignalName(StopSignalNumber()) << ": "
-                  << end.stopped << " files stopped, " << end.notStarted
-                  << " not started; they left no output." << std::endl;
+        report->Interrupted(StopSignalName(StopSignalNumber()), end.stopped, end.notStarted);
         return 128 + StopSignalNumber();
     }
     if (report->SummaryError()) {
-        CorvidaUtils::PrintResultLine(
-            std::cout, CorvidaUtils::Status(CorvidaUtils::kIoError, "Unable to write the summary"),
-            false, printUsage);
-        return CorvidaUtils::kIoError;
+        return reportFailure(
+            CorvidaUtils::Status(CorvidaUtils::kIoError, "Unable to write the summary"));
     }
     return report->Failed() > 0 ? kFileFailed : CorvidaUtils::kSuccess;
 }

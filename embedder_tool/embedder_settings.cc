@@ -84,13 +84,8 @@ void readEmbedderFailure(ArgumentStore& store, EmbedderSettings& settings) {
 
 }  // namespace
 
-void readEmbedderSettings(ArgumentStore& store, EmbedderSettings& settings,
-                          std::ostream& usageOut) {
-    if (helpAsked(store)) {
-        printUsage(store.getArgc(), store.getArgv(), usageOut);
-        return;
-    }
-    if (versionAsked(store)) return;
+void readEmbedderSettings(ArgumentStore& store, EmbedderSettings& settings) {
+    if (helpAsked(store) || versionAsked(store)) return;
     readWithHints(store, [&] {
         readInputAndOutputFiles(store, settings);
         readRecordDirectory(store, settings);

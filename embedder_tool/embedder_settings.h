@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <iostream>
+#include <ostream>
 #include <string>
 
 #include "argument_store.h"
@@ -29,11 +29,11 @@ struct EmbedderSettings : CommonSettings {
 namespace embedder_tool {
 
 // Fills `settings` from the parsed command line, or raises a command-line error. With "-h"
-// it only writes the usage text to `usageOut` and leaves `settings` at its defaults.
-void readEmbedderSettings(ArgumentStore& store, EmbedderSettings& settings,
-                          std::ostream& usageOut = std::cout);
+// or "--version" it leaves `settings` at its defaults: the run answers those.
+void readEmbedderSettings(ArgumentStore& store, EmbedderSettings& settings);
 
-void printUsage(int32_t argc, const char* const* argv, std::ostream& out = std::cout);
+// The usage text, written to `out` by the reporter that shows it.
+void printUsage(int32_t argc, const char* const* argv, std::ostream& out);
 
 // The output name that means raw PCM on standard output.
 inline constexpr char kRawOutputName[] = "stdout";

@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
             store, style, embedder_tool::kRawOutputName)) {
         return *status;
     }
-    if (const std::optional<int> status = AnswerHelpOrVersion(store, style.program)) {
+    if (const std::optional<int> status = AnswerHelpOrVersion(store, style)) {
         return *status;
     }
 

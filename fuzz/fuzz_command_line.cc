@@ -52,7 +52,7 @@ std::optional<std::string> ReadOnlineCommandLine(std::vector<std::string> args, 
         store.parse(static_cast<int32_t>(argv.size()), argv.data());
         if (scrub) ScrubPasswordArguments(static_cast<int>(argv.size()), argv.data());
         OnlineEmbedderSettings settings;
-        online_tool::readOnlineSettings(store, settings, NullStream());
+        online_tool::readOnlineSettings(store, settings);
         online_tool::printUsage(store.getArgc(), store.getArgv(), NullStream());
         return settings.password;
     } catch (const CorvidaUtils::CodeException&) {
@@ -76,7 +76,7 @@ int FuzzCommandLine(const uint8_t* data, size_t size) {
     for (const std::string& arg : args) argv.push_back(arg.c_str());
     ReadCommandLine(argv, [](ArgumentStore& store) {
         EmbedderSettings settings;
-        embedder_tool::readEmbedderSettings(store, settings, NullStream());
+        embedder_tool::readEmbedderSettings(store, settings);
         embedder_tool::printUsage(store.getArgc(), store.getArgv(), NullStream());
     });
 

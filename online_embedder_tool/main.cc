@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
             store, style)) {
         return *status;
     }
-    if (const std::optional<int> status = AnswerHelpOrVersion(store, style.program)) {
+    if (const std::optional<int> status = AnswerHelpOrVersion(store, style)) {
         return *status;
     }
 

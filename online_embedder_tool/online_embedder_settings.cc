@@ -35,13 +35,8 @@ void readPort(ArgumentStore& store, OnlineEmbedderSettings& settings) {
 
 }  // namespace
 
-void readOnlineSettings(ArgumentStore& store, OnlineEmbedderSettings& settings,
-                        std::ostream& usageOut) {
-    if (helpAsked(store)) {
-        printUsage(store.getArgc(), store.getArgv(), usageOut);
-        return;
-    }
-    if (versionAsked(store)) return;
+void readOnlineSettings(ArgumentStore& store, OnlineEmbedderSettings& settings) {
+    if (helpAsked(store) || versionAsked(store)) return;
     readWithHints(store, [&] {
         readInputAndOutputFiles(store, settings);
         readMandatory(store, "--login", settings.login, "Invalid login");

@@ -3,8 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <iostream>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "argument_store.h"
@@ -31,10 +31,10 @@ struct OnlineEmbedderSettings : CommonSettings {
 namespace online_tool {
 
 // Fills `settings` from the parsed command line, or raises a command-line error. With "-h"
-// it only writes the usage text to `usageOut` and leaves `settings` at its defaults.
-void readOnlineSettings(ArgumentStore& store, OnlineEmbedderSettings& settings,
-                        std::ostream& usageOut = std::cout);
+// or "--version" it leaves `settings` at its defaults: the run answers those.
+void readOnlineSettings(ArgumentStore& store, OnlineEmbedderSettings& settings);
 
-void printUsage(int32_t argc, const char* const* argv, std::ostream& out = std::cout);
+// The usage text, written to `out` by the reporter that shows it.
+void printUsage(int32_t argc, const char* const* argv, std::ostream& out);
 
 }  // namespace online_tool

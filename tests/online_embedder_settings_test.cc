@@ -22,11 +22,7 @@ Args Valid(const Args& extra = {}) {
 std::string ReadError(const Args& args) {
     ParsedCommandLine line(args, "pellion-embed-online");
     OnlineEmbedderSettings settings;
-    std::ostringstream usage;
-    const std::string error =
-        CommandLineError([&] { online_tool::readOnlineSettings(line.store, settings, usage); });
-    EXPECT_EQ(usage.str(), "");
-    return error;
+    return CommandLineError([&] { online_tool::readOnlineSettings(line.store, settings); });
 }
 
 OnlineEmbedderSettings Read(const Args& args) {
@@ -39,21 +35,14 @@ OnlineEmbedderSettings Read(const Args& args) {
 }  // namespace
 
 TEST(OnlineEmbedderSettingsTest, HelpWinsOverEveryError) {
-    std::ostringstream expected;
-    const char* argv[] = {"pellion-embed-online", nullptr};
-    online_tool::printUsage(1, argv, expected);
-
     for (const Args& args : std::vector<Args>{{"-h"},
                                               {"a", "-h", "b", "c"},
                                               {"in.wav", "out.wav", "-h", "--silent"},
                                               {"--login", "--login", "--port=x", "-h=1"}}) {
         ParsedCommandLine line(args, "pellion-embed-online");
         OnlineEmbedderSettings settings;
-        std::ostringstream usage;
-        EXPECT_EQ(
-            CommandLineError([&] { online_tool::readOnlineSettings(line.store, settings, usage); }),
-            "");
-        EXPECT_EQ(usage.str(), expected.str());
+        EXPECT_EQ(CommandLineError([&] { online_tool::readOnlineSettings(line.store, settings); }),
+                  "");
         EXPECT_EQ(settings.inputFile, "");
         EXPECT_EQ(settings.server, online_tool::kDefaultServer);
         EXPECT_EQ(settings.port, 443);

@@ -25,7 +25,13 @@ const char* ProgramVersion() {
     return PELLION_VERSION;
 }
 
-void PrintProgramVersion(const std::string& program, const std::string& libraryVersion) {
+void PrintUsageText(const std::function<void(std::ostream&)>& printUsage) {
+    printUsage(std::cout);
+}
+
+void PrintProgramVersion(const std::string& program,
+                         const std::optional<std::string>& libraryVersion) {
     std::cout << program << " " << ProgramVersion() << std::endl;
-    std::cout << "Pellion Embedding SDK version:" << libraryVersion << std::endl;
+    if (libraryVersion)
+        std::cout << "Pellion Embedding SDK version:" << *libraryVersion << std::endl;
 }

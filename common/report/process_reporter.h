@@ -3,7 +3,9 @@
 // that standard output carries.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 
 #include "console_reporter.h"
@@ -22,9 +24,13 @@ std::unique_ptr<RunReporter> MakeProcessReporter(ReporterSettings settings);
 // The programs' own version.
 const char* ProgramVersion();
 
-// The program's name and version, then the library's version line, on standard output: the
-// answer to --version.
-void PrintProgramVersion(const std::string& program, const std::string& libraryVersion);
+// The program's name and version, then the library's version line for a program that loads
+// the library, on standard output: the answer to --version.
+void PrintProgramVersion(const std::string& program,
+                         const std::optional<std::string>& libraryVersion);
+
+// The usage text on standard output: the answer to -h.
+void PrintUsageText(const std::function<void(std::ostream&)>& printUsage);
 
 // Both reporters hear every event, in order.
 class ReporterPair : public RunReporter {

@@ -34,10 +34,13 @@ std::optional<int> ReadCommandLine(const std::function<void()>& read, const Argu
     return end.exitStatus;
 }
 
-std::optional<int> AnswerHelpOrVersion(ArgumentStore& store, const std::string& programName) {
-    if (helpAsked(store)) return 0;
+std::optional<int> AnswerHelpOrVersion(ArgumentStore& store, const ConsoleStyle& style) {
+    if (helpAsked(store)) {
+        PrintUsageText(style.printUsage);
+        return 0;
+    }
     if (!versionAsked(store)) return std::nullopt;
-    PrintProgramVersion(programName, LibraryVersion());
+    PrintProgramVersion(style.program, LibraryVersion());
     return 0;
 }
 

@@ -22,10 +22,9 @@
 std::optional<int> ReadCommandLine(const std::function<void()>& read, const ArgumentStore& store,
                                    const ConsoleStyle& style, const char* rawOutputName = nullptr);
 
-// Once the command line has been read: the exit status of "-h" or "--help" (the settings
-// reader has printed the usage text) and of "--version" (printed here), or nothing when the
-// run goes on.
-std::optional<int> AnswerHelpOrVersion(ArgumentStore& store, const std::string& programName);
+// Once the command line has been read: the exit status of "-h" or "--help" and of
+// "--version", each answered on standard output, or nothing when the run goes on.
+std::optional<int> AnswerHelpOrVersion(ArgumentStore& store, const ConsoleStyle& style);
 
 // What the start of a machine's log says of a run with these settings: the program's version,
 // the output and the options both programs share. Each program adds its own options.
