@@ -6,6 +6,7 @@
 # shipped unit files offline. Tests whose tool is missing are skipped with a message that
 # names it.
 set -euo pipefail
+. "$(dirname "$0")/install_optional_packages.sh"
 need=()
 command -v sox >/dev/null 2>&1 || need+=(sox)
 command -v ffprobe >/dev/null 2>&1 || need+=(ffmpeg)
@@ -13,11 +14,4 @@ command -v sndfile-info >/dev/null 2>&1 || need+=(sndfile-programs)
 command -v strace >/dev/null 2>&1 || need+=(strace)
 command -v jq >/dev/null 2>&1 || need+=(jq)
 command -v systemd-analyze >/dev/null 2>&1 || need+=(systemd)
-if [ "${#need[@]}" -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  if ! { $SUDO apt-get update -q && DEBIAN_FRONTEND=noninteractive \
-      $SUDO apt-get install -y -q --no-install-recommends "${need[@]}"; }; then
-    echo "could not install ${need[*]}: the tests that read files back with them are skipped" >&2
-  fi
-fi
+install_optional_packages "the tests that read files back with them are skipped" "${need[@]}"

@@ -4,15 +4,9 @@
 # example over ssh logins. The test is skipped, with a message that says so, where they
 # cannot be installed.
 set -euo pipefail
+. "$(dirname "$0")/install_optional_packages.sh"
 need=()
 for tool in slurmctld:slurmctld slurmd:slurmd sbatch:slurm-client munged:munge parallel:parallel; do
     command -v "${tool%%:*}" >/dev/null 2>&1 || need+=("${tool#*:}")
 done
-if [ "${#need[@]}" -gt 0 ]; then
-    SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-    if ! { $SUDO apt-get update -q && DEBIAN_FRONTEND=noninteractive \
-        $SUDO apt-get install -y -q --no-install-recommends "${need[@]}"; }; then
-        echo "could not install ${need[*]}: the Slurm job array test is skipped" >&2
-    fi
-fi
+install_optional_packages "the Slurm job array test is skipped" "${need[@]}"
