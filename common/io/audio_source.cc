@@ -23,7 +23,7 @@ void AudioSource::Prepare(uint64_t frames) {
     samples_ = Allocated(FrameBytes() * frames, "Error allocating audio data buffer");
     if (format_.bitsPerSample == 24) {
         widened_ =
-            Allocated(format_.nbChannels * frames * 4, "Error allocating 24-bit conversion buffer");
+            Allocated(EmbedderFrameBytes() * frames, "Error allocating 24-bit conversion buffer");
     }
 }
 

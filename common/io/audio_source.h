@@ -52,6 +52,10 @@ public:
     virtual bool Paced() const { return true; }
     // Makes the buffers for blocks of `frames` frames. Raises code 5 with what was allocated.
     void Prepare(uint64_t frames);
+    // The bytes of one frame in the form the embedder takes (24-bit samples as 32-bit words).
+    uint64_t EmbedderFrameBytes() const {
+        return format_.nbChannels * (format_.bitsPerSample == 24 ? 4 : format_.bitsPerSample / 8);
+    }
     // The next block: kEnd at the end of the input, kStopped when a stop signal ended a read
     // that brought nothing, kWaiting when a live input has sent nothing for over a second.
     // Raises a CodeException on a read error.

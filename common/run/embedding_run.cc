@@ -1,5 +1,6 @@
 #include "embedding_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -160,8 +161,8 @@ void Run::Embed() {
 
     if (program_.bypassRearmSeconds) {
         // Twenty seconds of audio in the embedder's form, far more than any embedder holds.
-        const uint64_t sampleBytes = format.bitsPerSample == 24 ? 4 : format.bitsPerSample / 8;
-        gate_ = std::make_unique<BypassGate>(sink_, 20 * 48000 * format.nbChannels * sampleBytes);
+        gate_ = std::make_unique<BypassGate>(
+            sink_, 20 * std::max<uint64_t>(format.samplingRate, 1) * source_.EmbedderFrameBytes());
         listener_.WriteThrough(gate_.get());
     }
     if (!SetUpEmbedder()) return;
@@ -293,9 +294,7 @@ void Run::EnterBypass(const char* call, int32_t libraryCode, const Status& faile
     if (!embedderFailure_) embedderFailure_ = failed;
     uint64_t lostBytes = 0;
     failure_.Record(gate_->Bypass(lostBytes));
-    const WavPcmFormat& format = source_.Format();
-    const uint64_t frameBytes =
-        format.nbChannels * (format.bitsPerSample == 24 ? 4 : format.bitsPerSample / 8);
+    const uint64_t frameBytes = source_.EmbedderFrameBytes();
     BypassReport report;
     report.call = call;
     report.libraryCode = libraryCode;
