@@ -11,6 +11,7 @@
 #include "code_exception.h"
 #include "embedder_child.h"
 #include "output_delivery.h"
+#include "result_report.h"
 #include "stop_signal.h"
 
 namespace {
@@ -32,11 +33,9 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 // A failure of the batch's own part of a file, in the form of a result line.
 void FailWith(FileResult& result, const CorvidaUtils::CodeException& failure) {
     const CorvidaUtils::Status& status = failure.status();
-    const char* const text = CorvidaUtils::ResultText(status.code());
     result.outcome = Outcome::kFailed;
     result.exitStatus = status.code();
-    result.resultLine = "[ERROR] code " + std::to_string(status.code()) + " (" +
-                        (text != nullptr ? text : "undocumented") + "). " + status.context();
+    result.resultLine = CorvidaUtils::ErrorLine(status);
     if (!status.cause().empty()) result.cause = "pellion-embed-batch: " + status.cause();
 }
 

@@ -4,16 +4,19 @@
 
 namespace CorvidaUtils {
 
+std::string ErrorLine(const Status& failure) {
+    const char* const text = ResultText(failure.code());
+    return "[ERROR] code " + std::to_string(failure.code()) + " (" +
+           (text != nullptr ? text : "undocumented") + "). " + failure.context();
+}
+
 void PrintResultLine(std::ostream& out, const Status& result, bool printSuccess,
                      const std::function<void(std::ostream&)>& printUsage) {
     if (result.ok()) {
         if (printSuccess) out << "[SUCCESS]" << std::endl;
         return;
     }
-    const char* const text = ResultText(result.code());
-    out << "[ERROR] code " << result.code() << " (" << (text != nullptr ? text : "undocumented")
-        << "). " << result.context() << std::endl
-        << std::endl;
+    out << ErrorLine(result) << std::endl << std::endl;
     if (result.code() == kCommandLineError) {
         out << std::endl;
         if (printUsage) printUsage(out);

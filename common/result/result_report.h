@@ -5,11 +5,15 @@
 #include <cstdint>
 #include <functional>
 #include <ostream>
+#include <string>
 #include <string_view>
 
 #include "status.h"
 
 namespace CorvidaUtils {
+
+// The error line of a failure, without its end of line: "[ERROR] code N (text). context".
+std::string ErrorLine(const Status& failure);
 
 // Prints "[SUCCESS]" for code 0 when `printSuccess`, otherwise the error line and an empty
 // line; for a command-line error (43) one more empty line and the usage text follow.
