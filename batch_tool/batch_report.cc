@@ -8,30 +8,16 @@
 #include <cstdio>
 
 #include "code_exception.h"
+#include "json_log_reporter.h"
 #include "result_codes.h"
 #include "system_cause.h"
 
 namespace {
 
-std::string Json(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            quoted += escape;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
-}
-
+// Names and lines are quoted as in the log for machines: a name that is not UTF-8 still
+// makes a line that parses.
 std::string Json(const std::optional<std::string>& text) {
-    return text ? Json(*text) : "null";
+    return text ? JsonString(*text) : "null";
 }
 
 std::string Json(const std::optional<double>& value) {
@@ -79,9 +65,9 @@ const char* OutcomeName(Outcome outcome) {
 }
 
 std::string SummaryLine(const FileResult& result) {
-    return "{\"input\":" + Json(result.item.input) + ",\"output\":" + Json(result.item.output) +
-           ",\"outcome\":\"" + OutcomeName(result.outcome) +
-           "\",\"exitStatus\":" + Json(result.exitStatus) +
+    return "{\"input\":" + JsonString(result.item.input) +
+           ",\"output\":" + JsonString(result.item.output) + ",\"outcome\":\"" +
+           OutcomeName(result.outcome) + "\",\"exitStatus\":" + Json(result.exitStatus) +
            ",\"resultLine\":" + Json(result.resultLine) + ",\"cause\":" + Json(result.cause) +
            ",\"audioSeconds\":" + Json(result.audioSeconds) +
            ",\"wallSeconds\":" + Json(std::optional<double>(result.wallSeconds)) +

@@ -37,11 +37,11 @@ TEST(ChildReportTest, TheResultLineAndTheCauseComeFromWhatTheRunPrinted) {
 
 TEST(ChildReportTest, ASummaryLineIsOneJsonObjectWithNullForWhatIsNotKnown) {
     FileResult result;
-    result.item = {"in/a \"b\".wav", "out/a\\b\n.wav", "a", "a"};
+    result.item = {"in/a \"b\"\xe9.wav", "out/a\\b\n.wav", "a", "a"};  // \xe9: not UTF-8
     result.outcome = Outcome::kSkipped;
     result.wallSeconds = 0.0004;
     EXPECT_EQ(SummaryLine(result),
-              R"({"input":"in/a \"b\".wav","output":"out/a\\b\u000a.wav","outcome":"skipped",)"
+              R"({"input":"in/a \"b\"\ufffd.wav","output":"out/a\\b\n.wav","outcome":"skipped",)"
               R"("exitStatus":null,"resultLine":null,"cause":null,"audioSeconds":null,)"
               R"("wallSeconds":0.000,"cpuSeconds":null})");
 }
